@@ -1,0 +1,9 @@
+#include "maps.h"
+
+extern "C" {
+
+const struct config_map config_maps[] = {
+    {nullptr, nullptr},
+};
+
+}

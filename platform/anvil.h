@@ -1,0 +1,122 @@
+/* libanvil: string lists, small file operations, child processes, logging,
+ * escaping.  Every text and list returned new is released by the caller
+ * (free / sl_free).  None of these operations prints a message of its own
+ * except the log_* family. */
+#ifndef ANVIL_H
+#define ANVIL_H
+
+#include <stdarg.h>
+#include <stddef.h>
+#include <sys/types.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- string lists ------------------------------------------------------
+ * An ordered list of owned texts.  A null list is valid wherever a list is
+ * read and counts as empty.  Appending copies the text. */
+typedef struct sl_list sl_list;
+
+sl_list *_sl_new(int reserved1, int reserved2);
+/* Appends a copy of text (reserved must be 0).  Returns the list to use from
+ * now on; a null list starts a new one. */
+sl_list *_sl_append(sl_list *list, const char *text, int reserved);
+sl_list *sl_append_printf(sl_list *list, const char *fmt, ...)
+    __attribute__((format(printf, 2, 3)));
+/* Pieces between separators; "" gives a list with one empty text, null
+ * gives null. */
+sl_list *sl_split(const char *text, char sep);
+size_t sl_len(const sl_list *list);
+/* Item i (borrowed), or null past the end. */
+const char *sl_get(const sl_list *list, size_t i);
+/* 1 when the list holds an equal text, else 0. */
+int sl_find(const sl_list *list, const char *text);
+/* New text: the items joined by sep; "" for a null or empty list. */
+char *sl_join(const sl_list *list, const char *sep);
+void sl_free(sl_list *list);
+
+#define sl_new() _sl_new(0, 0)
+#define sl_append(list, text) _sl_append((list), (text), 0)
+
+/* ---- files ------------------------------------------------------------- */
+int file_exists(const char *path);
+/* Whole file as a new text, or null. */
+char *file_read(const char *path);
+/* Creates or replaces the file with the text; 1 on success, 0 on failure. */
+int file_write(const char *path, const char *text);
+int file_printf(const char *path, const char *fmt, ...)
+    __attribute__((format(printf, 2, 3)));
+/* Moves the finished temporary file tmp over final atomically (rename).
+ * sync != 0: the file's data is flushed to disk first and the directory
+ * after the rename.  flags is reserved (0).  Returns 1 on success, 0 when
+ * the move failed (tmp is then removed and final is left as it was). */
+int file_replace(int sync, const char *tmp, const char *final, int flags);
+
+/* ---- child processes --------------------------------------------------
+ * Programs are run with an argument vector, never through a shell.  A bare
+ * program name (no '/') is searched on PATH. */
+
+/* Runs program with the null-terminated argument list that follows it
+ * (argv[0] is program itself), waits for it and returns its standard output
+ * as a new text, or null when it could not be run.
+ *   stdin_fd, stderr_fd: descriptors for the child's stdin/stderr, -1 for
+ *     /dev/null (stdin) and the parent's stderr;
+ *   capture: must be 1 (standard output is captured);
+ *   reserved: 0 or -1;
+ *   input: text written to the child's standard input, or null. */
+char *_process_capture(int stdin_fd, int stderr_fd, int capture, int reserved,
+                       const char *input, const char *program, ...);
+/* Starts program with the null-terminated argument list that follows it;
+ * descriptors -1 mean inherit.  Returns a handle for process_wait, -1 when
+ * the program could not be started. */
+int _process_exec_fd(int stdin_fd, int stdout_fd, int stderr_fd, int extra_fd,
+                     const char *program, ...);
+/* Waits for the child; returns its exit status (0..255), 128+signal when it
+ * was killed, -1 for a bad handle. */
+int process_wait(int handle);
+
+/* ---- logging ------------------------------------------------------------
+ * Messages go to syslog under the identity given to log_init, and also to
+ * standard error when to_stderr is non-zero.  The format may use %m. */
+void log_init(const char *ident, int facility, int to_stderr);
+void log_error(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+void log_debug(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+/* ---- text ---------------------------------------------------------------- */
+/* Escape pair table: {find, replacement} pairs ended by {NULL, NULL}. */
+typedef struct escape_pair {
+    const char *find;
+    const char *replace;
+} escape_pair;
+/* New text in which every occurrence of a table entry's text is replaced, in
+ * one left-to-right pass (earlier table rows win at the same position); the
+ * replacement is never scanned again.  Null text gives null. */
+char *escape(const char *text, const escape_pair *table);
+/* Formats into a new text stored in *result; returns its length, -1 on
+ * failure (then *result is null). */
+int xasprintf(char **result, const char *fmt, ...)
+    __attribute__((format(printf, 2, 3)));
+/* Parses "a.b.c.d/p" (p 0..32); address in network byte order.  Non-zero on
+ * success; outputs untouched on failure. */
+int xip4_parse_network(const char *text, unsigned int *address, int *prefix);
+
+#ifdef __cplusplus
+}
+#endif
+
+#ifdef __cplusplus
+#include <memory>
+#include <cstdlib>
+/* RAII owners for texts and lists the platform returns new. */
+struct anvil_free_deleter {
+    void operator()(void *p) const noexcept { std::free(p); }
+};
+struct anvil_sl_deleter {
+    void operator()(sl_list *l) const noexcept { sl_free(l); }
+};
+using unique_text = std::unique_ptr<char, anvil_free_deleter>;
+using unique_sl = std::unique_ptr<sl_list, anvil_sl_deleter>;
+#endif
+
+#endif

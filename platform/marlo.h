@@ -1,0 +1,13 @@
+/* libmarlo: may the calling user run this command line? */
+#ifndef MARLO_H
+#define MARLO_H
+#ifdef __cplusplus
+extern "C" {
+#endif
+/* argv: null-terminated argument vector, argv[0] the program path.  Returns
+ * non-zero when the real user may run it.  The superuser always may. */
+int marlo_command_allowed(char *const argv[]);
+#ifdef __cplusplus
+}
+#endif
+#endif

@@ -1,0 +1,111 @@
+/* libquill: the configuration store.
+ *
+ * A handle is one loaded copy of the configuration; it is also the root node
+ * and may be passed wherever a node is expected.  Paths are dot-separated
+ * and relative to the node given.  A null node is accepted everywhere and
+ * reads as absent.
+ *
+ * Ownership: typed reads (config_get_string, config_key, ...) return texts
+ * owned by the store, valid while the handle lives.  config_get,
+ * config_json, config_dump, config_path, config_new, config_keys,
+ * config_find, config_get_string_list ... return new texts / lists that the
+ * caller releases with free / sl_free.
+ *
+ * Errors are flagged on the handle (config_error_check) and logged with a
+ * message that names the path and the reason. */
+#ifndef QUILL_H
+#define QUILL_H
+#include <stdint.h>
+#include <sys/types.h>
+#include "anvil.h"
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct config_node config_node;
+typedef config_node config_t;          /* a handle is its root node */
+typedef struct schema_node schema_node;
+
+/* File record of config_load_file / config_update_file: nine slots, all
+ * zero except the three paths. */
+typedef struct config_file_record {
+    const char *config_file; /* slot 1: the configuration file */
+    uintptr_t reserved2, reserved3;
+    const char *schema_file; /* slot 4: schema file, null/"" = built-in */
+    uintptr_t reserved5, reserved6, reserved7;
+    const char *baked_file;  /* slot 8: factory defaults, null/"" = none */
+    uintptr_t reserved9;
+} config_file_record;
+
+/* ---- openers: a handle, or null (the reason is logged) ----------------- */
+config_t *config_load(void);          /* active file, read only */
+config_t *config_update(void);        /* active file + exclusive lock */
+config_t *config_load_json(void);     /* /var/run/config/import.json */
+config_t *config_load_baked(void);    /* factory defaults */
+config_t *config_load_file(const config_file_record *files);
+config_t *config_update_file(const config_file_record *files);
+config_t *config_create(const char *file);
+config_t *config_try_create(const char *file);
+
+typedef void (*config_report_fn)(void *ctx, const char *path, const char *message);
+int config_validate(config_t *c, config_report_fn report, void *ctx); /* 1 valid */
+int config_commit(config_t *c);        /* 1 committed */
+int config_commit_force(config_t *c);
+void config_cancel(config_t *c);
+void config_free(config_t *c);
+int config_error_check(config_t *c);
+void config_error_clear(config_t *c);
+
+/* ---- texts (new) -------------------------------------------------------- */
+char *config_get(config_node *node, const char *path);
+char *config_type_string(config_node *node, const char *path);
+char *config_json(config_node *node);
+char *config_dump(config_node *node);
+char *config_dump_public(config_node *node);
+char *config_new(config_node *node, const char *path);
+
+/* ---- edits: 1 done, 0 refused (and flagged) ----------------------------- */
+int config_set(config_node *node, const char *path, const char *value);
+int config_new_key(config_node *node, const char *path, const char *key);
+int config_delete(config_node *node, const char *path);
+
+/* ---- queries ------------------------------------------------------------ */
+ssize_t config_count(config_node *node, const char *path);
+sl_list *config_keys(config_node *node);
+sl_list *config_find(config_node *node, const char *path, char *const pairs[]);
+schema_node *config_node_schema(config_node *node);
+config_node *config_node_parent(config_node *node);
+sl_list *schema_string_values(schema_node *schema, config_node *parent);
+
+/* ---- typed reads -------------------------------------------------------- */
+config_node *config_lookup(config_node *node, const char *path);
+config_node *config_object(config_node *node, const char *path);
+config_node *config_object_first(config_node *object);
+config_node *config_object_next(config_node *member);
+int config_object_has_key(config_node *node, const char *path, const char *key);
+int config_has_key(config_node *node, const char *key);
+const char *config_key(config_node *node);
+char *config_path(config_node *node);
+config_node *config_node_get_root(config_node *node);
+int config_node_id(config_node *node);
+const char *config_get_string(config_node *node, const char *path);
+int config_get_bool(config_node *node, const char *path);
+int32_t config_get_int(config_node *node, const char *path);
+double config_get_number(config_node *node, const char *path);
+int config_get_duration(config_node *node, const char *path);
+int config_get_duration_ms(config_node *node, const char *path);
+config_node *config_get_ref(config_node *node, const char *path);
+sl_list *config_get_string_list(config_node *node, const char *path);
+config_node *config_array(config_node *node, const char *path);
+size_t config_array_count(config_node *array);
+config_node *config_array_first(config_node *array);
+config_node *config_array_next(config_node *element);
+const char *config_array_get_string(config_node *array, size_t index);
+config_node *config_array_get_ref(config_node *array, size_t index);
+config_node *config_array_object(config_node *array, size_t index);
+char *config_base64_encode(const void *data, size_t length);
+
+#ifdef __cplusplus
+}
+#endif
+#endif
