@@ -1,0 +1,31 @@
+/* `config map dnsmasq`: writes /var/run/dnsmasq.conf (DNS forwarder and
+ * DHCP server) and the host-name sniffer's domain list. */
+#ifndef MAP_DNSMASQ_H
+#define MAP_DNSMASQ_H
+#include <stdio.h>
+#include "network.h"
+#include "quill.h"
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The config_maps handler: 0 once the file was opened and written, 1 when
+ * /var/run/dnsmasq.conf cannot be opened.  Arguments are ignored. */
+int map_dnsmasq(config_t *config, int argc, char **argv);
+
+/* Appends the DHCP lines of one interface node (and, for interface types
+ * that carry no DHCP service themselves, of its protocol nodes). */
+void write_dnsmasq_interface(FILE *out, network_node *node);
+
+/* 1 when some passthrough interface of the model sits on this device: such
+ * a device is handed through to a client and dnsmasq must stay off it. */
+int device_has_passthrough(network_node *device);
+
+/* Null when text holds neither '\\' nor '"'; otherwise a new copy (free it)
+ * with a backslash before each of them. */
+char *dnsmasq_escape(const char *text);
+
+#ifdef __cplusplus
+}
+#endif
+#endif
