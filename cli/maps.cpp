@@ -1,11 +1,13 @@
 #include "maps.h"
 
 #include "dnsmasq.h"
+#include "ipsec.h"
 
 extern "C" {
 
 const struct config_map config_maps[] = {
     {"dnsmasq", map_dnsmasq},
+    {"ipsec", map_ipsec},
     {nullptr, nullptr},
 };
 

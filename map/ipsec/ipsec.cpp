@@ -1,0 +1,339 @@
+// `config map ipsec`: the run as a whole.  Every tunnel of vpn.ipsec.tunnel
+// that is enabled, wanted (failover) and has a ready local end point gets
+// its secrets, credentials and connection file in a fresh tree, which is
+// swapped into /var/run/ipsec.d at the end.
+#include "ipsec.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "anvil.h"
+#include "ipsec_internal.h"
+#include "network.h"
+#include "tallo.h"
+
+namespace ipsec {
+
+std::string format(const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    va_list ap2;
+    va_copy(ap2, ap);
+    int n = vsnprintf(nullptr, 0, fmt, ap);
+    va_end(ap);
+    std::string out;
+    if (n > 0) {
+        out.resize(static_cast<size_t>(n) + 1);
+        vsnprintf(out.data(), out.size(), fmt, ap2);
+        out.resize(static_cast<size_t>(n));
+    }
+    va_end(ap2);
+    return out;
+}
+
+FILE *open_private(const char *path) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return nullptr;
+    // A file left by an older run may still carry a wider mode.
+    fchmod(fd, 0600);
+    FILE *f = fdopen(fd, "w");
+    if (!f)
+        close(fd);
+    return f;
+}
+
+bool write_private(const char *path, std::string_view text) {
+    FILE *f = open_private(path);
+    if (!f)
+        return false;
+    bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
+    return (fclose(f) == 0) && ok;
+}
+
+namespace {
+
+struct model_deleter {
+    void operator()(network_t *m) const noexcept { network_free(m); }
+};
+struct entries_deleter {
+    void operator()(tallo_entry **e) const noexcept { tallo_entries_free(e); }
+};
+struct file_closer {
+    void operator()(FILE *f) const noexcept { fclose(f); }
+};
+using unique_file = std::unique_ptr<FILE, file_closer>;
+
+constexpr const char *tree_dirs[] = {
+    "conf", "secrets", "private", "certs", "cacerts", "acerts", "aacerts", "ocspcerts", "crls",
+};
+
+// A run that was interrupted can leave the .new tree behind (its files
+// would be carried into this run's tree) or the .old tree (the first
+// rename of the swap would then fail for good).  Neither holds anything
+// this run needs.
+void remove_leftovers() {
+    std::error_code ec;
+    std::filesystem::remove_all(new_tree, ec);
+    std::filesystem::remove_all(old_tree, ec);
+}
+
+void create_tree() {
+    mkdir(new_tree, 0755);
+    for (const char *d : tree_dirs)
+        mkdir(format("%s/%s", new_tree, d).c_str(), 0755);
+}
+
+bool is_directory(const char *path) {
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void swap_tree() {
+    // Without a new tree the live one is all the daemon has: keep it.
+    if (!is_directory(new_tree)) {
+        log_error("%s could not be created, %s left unchanged", new_tree, live_tree);
+        return;
+    }
+    bool had_live = rename(live_tree, old_tree) == 0;
+    if (rename(new_tree, live_tree) != 0) {
+        log_error("failed to move %s to %s: %m", new_tree, live_tree);
+        if (had_live)
+            rename(old_tree, live_tree);
+        return;
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(old_tree, ec);
+}
+
+// Failover tunnels stand by while their primary is up in either family.
+bool primary_is_up(const tunnel &t) {
+    std::string failover(get_string(t.node, "ipsec_failover"));
+    if (failover.empty() || failover == t.name)
+        return false;
+    int ready4 = tallo_get_int_pathf(2, "vpn.ipsec.tunnel.%s.ipv4.ready", failover.c_str());
+    int ready6 = tallo_get_int_pathf(2, "vpn.ipsec.tunnel.%s.ipv6.ready", failover.c_str());
+    if (ready4 == 0 || ready6 == 0)
+        return false;
+    return ready4 == 1 || ready6 == 1;
+}
+
+bool find_local_interface(tunnel &t) {
+    std::string_view type = get_string(t.node, "local.type");
+    if (type == "defaultroute") {
+        std::string key = format("network.route.default.metric.%s", t.family.c_str());
+        std::unique_ptr<tallo_entry *, entries_deleter> entries(tallo_get_entries(key.c_str(), 0, 0, 0));
+        constexpr std::string_view prefix = "network.interface.";
+        for (tallo_entry **e = entries.get(); e && *e; ++e) {
+            std::string_view value = (*e)->value ? (*e)->value : "";
+            if (value.starts_with(prefix)) {
+                t.interface = value.substr(prefix.size());
+                break;
+            }
+        }
+    } else if (type == "interface") {
+        t.interface = get_string(t.node, "local.interface");
+    }
+    return !t.interface.empty();
+}
+
+bool find_left(tunnel &t) {
+    const char *ifname = t.interface.c_str();
+    const char *fam = t.family.c_str();
+    unique_text address(tallo_get_string_pathf("network.interface.%s.%s.address", ifname, fam));
+    if (tallo_get_int_pathf(0, "network.interface.%s.%s.passthrough", ifname, fam) == 0) {
+        if (address)
+            t.left = address.get();
+    } else {
+        // The interface's address belongs to the host behind the router:
+        // the daemon binds to any and the updown script gets the real one.
+        t.left = t.ipv6 ? "::" : "0.0.0.0";
+        if (address)
+            t.passthrough_src = address.get();
+    }
+    return !t.left.empty();
+}
+
+// Runs the steps of one tunnel; true when it is to be included.
+bool map_tunnel(tunnel &t) {
+    if (primary_is_up(t))
+        return false;
+    if (!config_get_bool(t.node, "enable"))
+        return false;
+
+    t.family = get_string(t.node, "remote.ip_version");
+    t.ipv6 = t.family == "ipv6";
+
+    if (!find_local_interface(t)) {
+        log_error("tunnel '%s' local endpoint interface not available. Skipping tunnel", t.name);
+        return false;
+    }
+    if (tallo_get_int_pathf(0, "network.interface.%s.%s.ready", t.interface.c_str(), t.family.c_str()) == 0) {
+        log_error("tunnel '%s' local endpoint interface not ready. Skipping tunnel", t.name);
+        return false;
+    }
+    if (!find_left(t)) {
+        log_error("tunnel '%s' local endpoint address is not available. Skipping tunnel", t.name);
+        return false;
+    }
+
+    unique_sl hosts(config_get_string_list(t.node, t.ipv6 ? "remote.hostname6" : "remote.hostname"));
+    unique_text right(sl_join(hosts.get(), ","));
+    t.right = right ? right.get() : "";
+
+    t.initiate = config_get_bool(t.node, "ike.initiate");
+    if (strcasecmp(t.right.c_str(), "any") == 0) {
+        t.right = "%any";
+        if (t.initiate) {
+            log_error("cannot initiate tunnel '%s' with 'any' remote end-point, disabling initiate option.", t.name);
+            t.initiate = false;
+        }
+    }
+
+    unique_text left_id(ipsec_endpoint_identity(config_object(t.node, "local")));
+    unique_text right_id(ipsec_endpoint_identity(config_object(t.node, "remote")));
+    t.left_id = left_id ? left_id.get() : "";
+    t.right_id = right_id ? right_id.get() : "";
+
+    return write_secrets(t) && settle_right_ca(t) && write_connections(t);
+}
+
+// The NHRP network names its tunnel by name or by reference path, possibly
+// several separated by blanks or commas.  A tunnel matches only a whole
+// name, so tun1 is not taken for tun10.
+bool names_tunnel(std::string_view value, std::string_view tunnel) {
+    constexpr std::string_view separators = " \t,";
+    size_t pos = 0;
+    while (pos < value.size()) {
+        size_t start = value.find_first_not_of(separators, pos);
+        if (start == std::string_view::npos)
+            break;
+        size_t end = value.find_first_of(separators, start);
+        if (end == std::string_view::npos)
+            end = value.size();
+        std::string_view token = value.substr(start, end - start);
+        size_t slash = token.rfind('/');
+        if (slash != std::string_view::npos)
+            token.remove_prefix(slash + 1);
+        if (token == tunnel)
+            return true;
+        pos = end;
+    }
+    return false;
+}
+
+}  // namespace
+}  // namespace ipsec
+
+using namespace ipsec;
+
+extern "C" int map_check_if_tunnel_is_nhrp(config_node *root, const char *tunnel_name) {
+    if (!root || !tunnel_name || !*tunnel_name)
+        return 0;
+    if (!config_object_has_key(root, "network.route.service", "nhrp"))
+        return 0;
+    config_node *networks = config_array(root, "network.route.service.nhrp.network");
+    for (config_node *n = config_array_first(networks); n; n = config_array_next(n)) {
+        std::string_view value = get_string(n, "ipsec");
+        if (!value.empty() && names_tunnel(value, tunnel_name)) {
+            log_debug("Tunnel %s is managed by NHRP", tunnel_name);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+extern "C" char *ipsec_endpoint_identity(config_node *side) {
+    std::string_view type = get_string(side, "id.type");
+    std::string_view prefix, separator;
+    std::string value;
+    if (type == "any") {
+        value = "%any";
+    } else if (type == "raw") {
+        value = get_string(side, "id.raw_id");
+    } else if (type == "ipv4" || type == "ipv6" || type == "rfc822" || type == "fqdn" || type == "keyid") {
+        prefix = type;
+        separator = ":";
+        value = get_string(side, format("id.%.*s_id", static_cast<int>(type.size()), type.data()).c_str());
+    } else if (type == "mac_address" || type == "serial_number") {
+        const char *key = type == "mac_address" ? "system.mac" : "system.serial";
+        unique_text runtime(tallo_get_string(key));
+        if (!runtime || !*runtime) {
+            log_error("Unable to determine %s", key);
+            return strdup("");
+        }
+        prefix = "keyid";
+        separator = ":";
+        value = runtime.get();
+    }
+    // "@[...]" asks for the text inside the brackets to be used verbatim.
+    std::string_view shown = value;
+    if (shown.starts_with("@[")) {
+        shown = shown.size() > 3 ? shown.substr(2, shown.size() - 3) : std::string_view();
+    }
+    std::string out;
+    out.reserve(prefix.size() + separator.size() + shown.size());
+    out.append(prefix).append(separator).append(shown);
+    return strdup(out.c_str());
+}
+
+extern "C" int map_ipsec(config_t *config, int, char **) {
+    log_init("config map ipsec", 0, 0);
+    std::unique_ptr<network_t, model_deleter> model(network_load(config));
+
+    if (config_object_has_key(config, "system", "fips") && config_get_bool(config, "system.fips"))
+        return 0;
+
+    unique_file conf(fopen("/var/run/ipsec.conf", "w"));
+    if (!conf) {
+        log_error("cannot open /var/run/ipsec.conf: %m");
+        return 1;
+    }
+    unique_file secrets(open_private("/var/run/ipsec.secrets"));
+    if (!secrets) {
+        log_error("cannot open /var/run/ipsec.secrets: %m");
+        return 1;
+    }
+
+    bool have_tallo = tallo_init() == 0;
+    if (!have_tallo)
+        log_error("failed to initialize tallo interface");
+
+    remove_leftovers();
+    create_tree();
+
+    fputs("config setup\n\n", conf.get());
+
+    bool included = false;
+    int ordinal = 0;
+    config_node *tunnels = config_object(config, "vpn.ipsec.tunnel");
+    for (config_node *n = config_object_first(tunnels); n; n = config_object_next(n)) {
+        tunnel t;
+        t.root = config;
+        t.model = model.get();
+        t.node = n;
+        t.ordinal = ++ordinal;
+        const char *name = config_key(n);
+        t.name = name ? name : "";
+        if (!map_tunnel(t))
+            continue;
+        fprintf(conf.get(), "include %s/conf/%s.conf\n", live_tree, t.name);
+        fprintf(secrets.get(), "include %s/secrets/%s.secret\n", live_tree, t.name);
+        included = true;
+    }
+
+    conf.reset();
+    secrets.reset();
+    swap_tree();
+
+    if (have_tallo)
+        tallo_deinit();
+    return included ? 0 : 1;
+}
