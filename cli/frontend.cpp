@@ -1,0 +1,141 @@
+#include "frontend.h"
+
+#include <cstdio>
+#include <string_view>
+
+#include "anvil.h"
+#include "maps.h"
+#include "quill.h"
+
+namespace {
+
+// One string and one write: the text is fixed, and a script that captures
+// standard error should see it whole.
+constexpr char usage_text[] =
+    "Usage: config <cmd> [arg...]\n"
+    "\nIf not started:\n"
+    "eval $(config start)\n"
+    "config get <path>\n"
+    "config set <path> <val>\n"
+    "config dump [<path>]\n"
+    "config dump-public [<path>]\n"
+    "config json [<path>]\n"
+    "config map <name>\n"
+    "\nIf started:\n"
+    "eval $(config stop)\n"
+    "config load\n"
+    "config load-json\n"
+    "config load-baked\n"
+    "config update\n"
+    "config create <file>\n"
+    "config try-create <file>\n"
+    "config validate\n"
+    "config commit [-f]\n"
+    "config cancel\n"
+    "config free\n"
+    "config get <path>\n"
+    "config set <path> <val>\n"
+    "config type <path>\n"
+    "config exists <path> <key>\n"
+    "config option-exists <path> <val>\n"
+    "config keys <path>\n"
+    "config count <path>\n"
+    "config new <path> [<key>]\n"
+    "config delete <path>\n"
+    "config find <path> [<name> <val>...]\n"
+    "config json [<path>]\n"
+    "config dump [<path>]\n"
+    "config dump-public [<path>]\n";
+
+// A loaded configuration that is freed on every way out of a command.
+struct handle_owner {
+    config_t *handle;
+    explicit handle_owner(config_t *h) : handle(h) {}
+    handle_owner(const handle_owner &) = delete;
+    handle_owner &operator=(const handle_owner &) = delete;
+    ~handle_owner() {
+        if (handle)
+            config_free(handle);
+    }
+    explicit operator bool() const { return handle != nullptr; }
+};
+
+int usage_error() {
+    print_usage();
+    return 1;
+}
+
+int direct_get(const char *path) {
+    handle_owner config(config_load());
+    if (!config)
+        return 1;
+    unique_text text(config_get(config.handle, path));
+    if (text)
+        std::printf("%s\n", text.get());
+    return config_error_check(config.handle) ? 2 : 0;
+}
+
+int direct_set(const char *path, const char *value) {
+    handle_owner config(config_update());
+    if (!config)
+        return 1;
+    config_set(config.handle, path, value);
+    if (config_error_check(config.handle))
+        return 2;
+    return config_commit(config.handle) ? 0 : 1;
+}
+
+// dump, dump-public and json differ only in the text form they print.
+int direct_print(char *(*render)(config_node *), const char *path) {
+    handle_owner config(config_load());
+    if (!config)
+        return 1;
+    config_node *node = path ? config_lookup(config.handle, path) : config.handle;
+    unique_text text(render(node));
+    if (text)
+        std::printf("%s\n", text.get());
+    return config_error_check(config.handle) ? 2 : 0;
+}
+
+int direct_map(int argc, char **argv) {
+    std::string_view name = argv[2];
+    const config_map *entry = config_maps;
+    while (entry->name && name != entry->name)
+        ++entry;
+    // An unknown generator is not an error: callers run every map they know
+    // of, and a build without one of them must not fail their scripts.
+    if (!entry->name)
+        return 0;
+    handle_owner config(config_load());
+    if (!config)
+        return 1;
+    return entry->handler(config.handle, argc - 3, argv + 3);
+}
+
+}  // namespace
+
+void print_usage(void) {
+    std::fputs(usage_text, stderr);
+}
+
+int run_direct(int argc, char **argv) {
+    log_init("config", 0, 1);
+
+    std::string_view cmd = argv[1];
+    int nargs = argc - 2;
+    char *first = nargs >= 1 ? argv[2] : nullptr;
+
+    if (cmd == "get")
+        return nargs == 1 ? direct_get(first) : usage_error();
+    if (cmd == "set")
+        return nargs == 2 ? direct_set(first, argv[3]) : usage_error();
+    if (cmd == "dump")
+        return nargs <= 1 ? direct_print(config_dump, first) : usage_error();
+    if (cmd == "dump-public")
+        return nargs <= 1 ? direct_print(config_dump_public, first) : usage_error();
+    if (cmd == "json")
+        return nargs <= 1 ? direct_print(config_json, first) : usage_error();
+    if (cmd == "map")
+        return nargs >= 1 ? direct_map(argc, argv) : usage_error();
+    return usage_error();
+}

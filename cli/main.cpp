@@ -1,0 +1,67 @@
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+#include "frontend.h"
+#include "marlo.h"
+#include "server.h"
+
+namespace {
+
+// The descriptor named by CONFIG_SOCKET, or 0 when no server is started.
+// Plain decimal conversion: text that is not a number reads as 0.
+long config_socket() {
+    const char *value = std::getenv("CONFIG_SOCKET");
+    if (!value)
+        return 0;
+    return std::strtol(value, nullptr, 10);
+}
+
+int start_server(long fd) {
+    pid_t pid = fork();
+    if (pid < 0)
+        return 255;
+    if (pid > 0)
+        return 0;
+    // A number beyond any descriptor reads as a closed socket.
+    return config_server(fd <= INT_MAX ? static_cast<int>(fd) : -1);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    // The permission policy grants commands to "/bin/config" whatever name
+    // this program was started under.
+    static char program_path[] = "/bin/config";
+    argv[0] = program_path;
+
+    if (getuid() != 0 && !marlo_command_allowed(argv)) {
+        std::fputs("config-server: command not permitted for user\n", stderr);
+        return 1;
+    }
+    if (argc < 2) {
+        print_usage();
+        return 1;
+    }
+
+    std::string_view cmd = argv[1];
+    bool started = config_socket() >= 1;
+    if (cmd == "start") {
+        if (!started) {
+            std::fputs("config-server: not started yet\n", stderr);
+            return 1;
+        }
+        return start_server(config_socket());
+    }
+    if (cmd == "stop")
+        return 1;
+    if (started) {
+        std::fputs("config-server: client-mode commands not supported\n", stderr);
+        return 1;
+    }
+    return run_direct(argc, argv);
+}
