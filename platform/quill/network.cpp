@@ -220,31 +220,31 @@ private:
             if (config_node *ns = config_get_ref(v, "namespace"))
                 if (auto it = namespace_of.find(ns); it != namespace_of.end())
                     parent = it->second;
-            device(parent, NETWORK_DEVICE_VNET, key, "veth-" + key, v);
+            device(parent, NETWORK_DEVICE_VNET, key, "veth_" + key, v);
         });
     }
 
     void masters()
     {
         for_each_member(root_config, "network.bridge", [&](config_node *b, std::string key) {
-            device(root, NETWORK_DEVICE_BRIDGE, key, "br-" + key, b);
+            device(root, NETWORK_DEVICE_BRIDGE, key, "br_" + key, b);
         });
         for_each_member(root_config, "network.bond", [&](config_node *b, std::string key) {
-            device(root, NETWORK_DEVICE_BOND, key, "bond-" + key, b);
+            device(root, NETWORK_DEVICE_BOND, key, "bond_" + key, b);
         });
     }
 
     void tunnels()
     {
         for_each_member(root_config, "network.iptunnel", [&](config_node *t, std::string key) {
-            device(root, NETWORK_DEVICE_IPTUNNEL, key, "tnl-" + key, t);
+            device(root, NETWORK_DEVICE_IPTUNNEL, key, "tnl_" + key, t);
         });
         for_each_member(root_config, "network.macsec", [&](config_node *t, std::string key) {
-            device(root, NETWORK_DEVICE_MACSEC, key, "macsec-" + key, t);
+            device(root, NETWORK_DEVICE_MACSEC, key, "macsec_" + key, t);
         });
         for_each_member(root_config, "vpn.l2tpeth", [&](config_node *t, std::string tunnel) {
             for_each_member(t, "session", [&](config_node *s, std::string key) {
-                device(root, NETWORK_DEVICE_L2TPETH, key, "l2te-" + tunnel + "-" + key, s);
+                device(root, NETWORK_DEVICE_L2TPETH, key, "l2te_" + tunnel + "_" + key, s);
             });
         });
     }
@@ -254,12 +254,12 @@ private:
     void vpn_devices()
     {
         for_each_member(root_config, "vpn.openvpn.client", [&](config_node *c, std::string key) {
-            network_node *dev = device(root, NETWORK_DEVICE_OPENVPN, key, "ovpnc-" + key, c);
+            network_node *dev = device(root, NETWORK_DEVICE_OPENVPN, key, "ovpnc_" + key, c);
             std::string name = "openvpn_" + key;
             interface(dev, NETWORK_INTERFACE_OPENVPN, key, name, name, c);
         });
         for_each_member(root_config, "vpn.openvpn.server", [&](config_node *c, std::string key) {
-            network_node *dev = device(root, NETWORK_DEVICE_OPENVPN, key, "ovpns-" + key, c);
+            network_node *dev = device(root, NETWORK_DEVICE_OPENVPN, key, "ovpns_" + key, c);
             std::string name = "openvpn_srv_" + key;
             interface(dev, NETWORK_INTERFACE_OPENVPN, key, name, name, c);
         });
@@ -300,7 +300,7 @@ private:
                 }
                 std::string name = type == NETWORK_DEVICE_VLAN
                                        ? base->name + "." + std::to_string(config_get_int(it->first, "vid"))
-                                       : "vrrp-" + it->second;
+                                       : "vrrp_" + it->second;
                 device(base, type, it->second, name, it->first);
                 it = pending.erase(it);
                 moved = true;
@@ -391,7 +391,7 @@ private:
         for_each_member(root_config, "vpn.l2tp", [&](config_node *service, std::string skey) {
             for (const char *role : {"lac", "lns"})
                 for_each_member(service, role, [&](config_node *c, std::string key) {
-                    interface(root, NETWORK_INTERFACE_PPPOL2TP, key, device_name("l2tp-" + skey + "-" + key),
+                    interface(root, NETWORK_INTERFACE_PPPOL2TP, key, device_name("l2tp_" + skey + "_" + key),
                               "l2tp_" + skey + "_" + key, c);
                 });
         });
