@@ -1,0 +1,223 @@
+// The run as a whole: top-level files, the tree and its swap, tunnel
+// selection (enable, failover, local end point) and the exit status.
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "ipsec_test.h"
+
+namespace ipsec_test {
+
+std::string shell(const std::string &command) {
+    std::string out;
+    std::unique_ptr<FILE, int (*)(FILE *)> p(popen(command.c_str(), "r"), pclose);
+    if (!p)
+        return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p.get())) > 0)
+        out.append(buf, n);
+    return out;
+}
+
+static std::string read_file(const std::string &path) {
+    return shell("cat '" + path + "'");
+}
+
+const pki &credentials() {
+    static pki p = [] {
+        pki k;
+        char tmpl[] = "/tmp/ipsec-test-XXXXXX";
+        k.dir = mkdtemp(tmpl);
+        const std::string d = k.dir;
+        for (int i = 0; i < 3; ++i) {
+            std::string n = std::to_string(i);
+            shell("openssl req -x509 -newkey rsa:2048 -nodes -keyout " + d + "/ca" + n + ".key -out " + d + "/ca" + n +
+                  ".pem -subj '/C=US/O=Test/CN=Test CA " + n + "' -days 30 2>/dev/null");
+            k.ca[i] = read_file(d + "/ca" + n + ".pem");
+        }
+        shell("openssl genrsa -out " + d + "/key.pem 2048 2>/dev/null");
+        shell("openssl rsa -in " + d + "/key.pem -aes256 -passout 'pass:p4ss word' -out " + d + "/key_enc.pem 2>/dev/null");
+        shell("openssl rsa -in " + d + "/key.pem -pubout -out " + d + "/pub.pem 2>/dev/null");
+        shell("openssl req -new -x509 -key " + d + "/key.pem -subj '/CN=router' -days 30 -out " + d + "/cert.pem 2>/dev/null");
+        k.key = read_file(d + "/key.pem");
+        k.key_enc = read_file(d + "/key_enc.pem");
+        k.pub = read_file(d + "/pub.pem");
+        k.cert = read_file(d + "/cert.pem");
+        return k;
+    }();
+    return p;
+}
+
+namespace {
+
+const std::set<std::string> empty_tree = {"conf",    "secrets", "private",   "certs", "cacerts",
+                                          "acerts",  "aacerts", "ocspcerts", "crls"};
+
+// A plain PSK tunnel on interface wan.
+std::string psk_tunnel(const std::string &name, const std::string &more = "") {
+    return "\"" + name +
+           "\": {\"local\": {\"type\": \"interface\", \"interface\": \"wan\"}, "
+           "\"remote\": {\"hostname\": [\"203.0.113.5\"]}, \"auth\": {\"secret\": \"k\"}" +
+           (more.empty() ? "" : ", " + more) + "}";
+}
+
+TEST(IpsecRun, NoTunnelsGivesEmptyFilesAndTreeAndStatus1) {
+    nsrun::Spec spec;
+    spec.config_json = "{}";
+    auto r = run(spec);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(file(r, conf), "config setup\n\n");
+    EXPECT_EQ(file(r, secrets), "");
+    EXPECT_EQ(tree_entries(r), empty_tree);
+    EXPECT_EQ(r.files.count(tree + ".new"), 0u);
+    EXPECT_EQ(r.files.count(tree + ".old"), 0u);
+}
+
+TEST(IpsecRun, FipsModeLeavesPreviousFilesAlone) {
+    nsrun::Spec spec;
+    spec.config_json = tunnels(psk_tunnel("t1"), "\"system\": {\"fips\": true}");
+    interface_up(spec, "wan", "198.51.100.1");
+    spec.files[conf] = "old conf\n";
+    spec.files[tree + "/conf/x.conf"] = "old tunnel\n";
+    auto r = run(spec);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(file(r, conf), "old conf\n");
+    EXPECT_EQ(r.files.count(secrets), 0u);
+    EXPECT_EQ(file(r, tree + "/conf/x.conf"), "old tunnel\n");
+    EXPECT_EQ(r.files.count(tree + ".new"), 0u);
+}
+
+TEST(IpsecRun, IncludesTunnelsInStoreOrderAndReplacesTheOldTree) {
+    nsrun::Spec spec;
+    spec.config_json = tunnels(psk_tunnel("zeta") + ", " + psk_tunnel("alpha"));
+    interface_up(spec, "wan", "198.51.100.1");
+    spec.files[tree + "/conf/gone.conf"] = "from the previous run\n";
+    auto r = run(spec);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(file(r, conf),
+              "config setup\n\n"
+              "include /var/run/ipsec.d/conf/zeta.conf\n"
+              "include /var/run/ipsec.d/conf/alpha.conf\n");
+    EXPECT_EQ(file(r, secrets),
+              "include /var/run/ipsec.d/secrets/zeta.secret\n"
+              "include /var/run/ipsec.d/secrets/alpha.secret\n");
+    auto entries = tree_entries(r);
+    EXPECT_EQ(entries.count("conf/gone.conf"), 0u);
+    EXPECT_EQ(entries.count("conf/zeta.conf"), 1u);
+    EXPECT_EQ(entries.count("secrets/alpha.secret"), 1u);
+    EXPECT_EQ(r.files.count(tree + ".old"), 0u);
+    // Secret-holding files are never readable by others.
+    EXPECT_EQ(r.modes[secrets] & 077, 0u);
+    EXPECT_EQ(r.modes[tree + "/secrets/zeta.secret"] & 077, 0u);
+}
+
+TEST(IpsecRun, LeftoversOfAnInterruptedRunAreNotCarriedOver) {
+    nsrun::Spec spec;
+    spec.config_json = tunnels(psk_tunnel("t1"));
+    interface_up(spec, "wan", "198.51.100.1");
+    spec.files[tree + ".new/conf/stale.conf"] = "stale\n";
+    spec.files[tree + ".old/conf/older.conf"] = "older\n";
+    spec.files[tree + "/conf/live.conf"] = "live\n";
+    auto r = run(spec);
+    EXPECT_EQ(r.status, 0);
+    auto entries = tree_entries(r);
+    EXPECT_EQ(entries.count("conf/stale.conf"), 0u);
+    EXPECT_EQ(entries.count("conf/live.conf"), 0u);
+    EXPECT_EQ(entries.count("conf/t1.conf"), 1u);
+    EXPECT_EQ(r.files.count(tree + ".new"), 0u);
+    EXPECT_EQ(r.files.count(tree + ".old"), 0u);
+}
+
+TEST(IpsecRun, SkippedTunnelsKeepTheirOrdinalAndLeaveNoInclude) {
+    nsrun::Spec spec;
+    spec.config_json = tunnels(psk_tunnel("a", "\"enable\": false") + ", " + psk_tunnel("b") + ", " +
+                               psk_tunnel("c", "\"local\": {\"type\": \"interface\", \"interface\": \"down\"}"));
+    interface_up(spec, "wan", "198.51.100.1");
+    spec.runtime.push_back({"network.interface.down.ipv4.address", "192.0.2.9"});
+    auto r = run(spec);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(file(r, conf), "config setup\n\ninclude /var/run/ipsec.d/conf/b.conf\n");
+    EXPECT_NE(file(r, tree + "/conf/b.conf").find("\tif_id=2\n"), std::string::npos);
+    EXPECT_EQ(tree_entries(r).count("conf/c.conf"), 0u);
+}
+
+TEST(IpsecRun, EveryTunnelSkippedGivesStatus1) {
+    nsrun::Spec spec;
+    // No runtime values: the interface is not ready.
+    spec.config_json = tunnels(psk_tunnel("t1"));
+    auto r = run(spec);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(file(r, conf), "config setup\n\n");
+    EXPECT_EQ(file(r, secrets), "");
+    EXPECT_EQ(tree_entries(r).count("conf/t1.conf"), 0u);
+}
+
+struct FailoverCase {
+    const char *ready4, *ready6;  // nullptr: not published
+    bool included;
+};
+
+class IpsecFailover : public ::testing::TestWithParam<FailoverCase> {};
+
+TEST_P(IpsecFailover, BackupFollowsThePrimarysReadiness) {
+    const auto &c = GetParam();
+    nsrun::Spec spec;
+    // The primary itself is disabled: only its runtime readiness counts.
+    spec.config_json = tunnels(psk_tunnel("primary", "\"enable\": false") + ", " +
+                               psk_tunnel("backup", "\"ipsec_failover\": \"primary\""));
+    interface_up(spec, "wan", "198.51.100.1");
+    if (c.ready4)
+        spec.runtime.push_back({"vpn.ipsec.tunnel.primary.ipv4.ready", c.ready4});
+    if (c.ready6)
+        spec.runtime.push_back({"vpn.ipsec.tunnel.primary.ipv6.ready", c.ready6});
+    auto r = run(spec);
+    EXPECT_EQ(r.status, c.included ? 0 : 1);
+    EXPECT_EQ(tree_entries(r).count("conf/backup.conf"), c.included ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Readiness, IpsecFailover,
+                         ::testing::Values(FailoverCase{"1", "1", false}, FailoverCase{"1", nullptr, false},
+                                           FailoverCase{nullptr, "1", false}, FailoverCase{"1", "0", true},
+                                           FailoverCase{"0", nullptr, true}, FailoverCase{nullptr, nullptr, true},
+                                           FailoverCase{"3", "2", true}));
+
+TEST(IpsecRun, FailoverNamingItselfIsAlwaysProcessed) {
+    nsrun::Spec spec;
+    spec.config_json = tunnels(psk_tunnel("t1", "\"ipsec_failover\": \"t1\""));
+    interface_up(spec, "wan", "198.51.100.1");
+    spec.runtime.push_back({"vpn.ipsec.tunnel.t1.ipv4.ready", "1"});
+    EXPECT_EQ(run(spec).status, 0);
+}
+
+TEST(IpsecRun, DefaultRouteTakesTheFirstInterfaceInNaturalOrder) {
+    nsrun::Spec spec;
+    spec.config_json =
+        tunnels("\"t1\": {\"local\": {\"type\": \"defaultroute\"}, \"remote\": {\"hostname\": [\"203.0.113.5\"]}}");
+    spec.runtime = {{"network.route.default.metric.ipv4.10", "network.interface.wan"},
+                    {"network.route.default.metric.ipv4.5", "network.interface.lte"},
+                    {"network.route.default.metric.ipv4.1", "something.else"}};
+    interface_up(spec, "wan", "198.51.100.1");
+    interface_up(spec, "lte", "100.64.0.7");
+    auto r = run(spec);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(file(r, tree + "/conf/t1.conf").find("\tleft=100.64.0.7\n"), std::string::npos);
+}
+
+TEST(IpsecRun, DefaultRouteWithoutRouteIsSkipped) {
+    nsrun::Spec spec;
+    spec.config_json =
+        tunnels("\"t1\": {\"local\": {\"type\": \"defaultroute\"}, \"remote\": {\"hostname\": [\"203.0.113.5\"]}}");
+    interface_up(spec, "wan", "198.51.100.1");
+    EXPECT_EQ(run(spec).status, 1);
+}
+
+TEST(IpsecRun, ReadyInterfaceWithoutAddressIsSkipped) {
+    nsrun::Spec spec;
+    spec.config_json = tunnels(psk_tunnel("t1"));
+    spec.runtime = {{"network.interface.wan.ipv4.ready", "1"}};
+    EXPECT_EQ(run(spec).status, 1);
+}
+
+}  // namespace
+}  // namespace ipsec_test
