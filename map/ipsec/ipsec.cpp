@@ -91,6 +91,15 @@ void create_tree() {
         mkdir(format("%s/%s", new_tree, d).c_str(), 0755);
 }
 
+bool close_checked(FILE *f, const char *path) {
+    bool ok = !ferror(f);
+    if (fclose(f) != 0)
+        ok = false;
+    if (!ok)
+        log_error("error writing %s: %m", path);
+    return ok;
+}
+
 bool is_directory(const char *path) {
     struct stat st;
     return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
@@ -329,11 +338,13 @@ extern "C" int map_ipsec(config_t *config, int, char **) {
         included = true;
     }
 
-    conf.reset();
-    secrets.reset();
+    // A top-level file that could not be written whole (a full /var/run)
+    // is a failed run, not a success.
+    bool written = close_checked(conf.release(), "/var/run/ipsec.conf");
+    written = close_checked(secrets.release(), "/var/run/ipsec.secrets") && written;
     swap_tree();
 
     if (have_tallo)
         tallo_deinit();
-    return included ? 0 : 1;
+    return included && written ? 0 : 1;
 }

@@ -256,13 +256,17 @@ extern "C" char *ipsec_selector_suffix(config_node *side) {
     using ipsec::get_string;
     std::string_view protocol = get_string(side, "protocol");
     std::string proto;
-    if (protocol == "any")
+    // An unset side (no object in the store) selects everything, as "any"
+    // does; "[/]" would not parse.
+    if (protocol == "any" || protocol.empty())
         proto = "%any";
     else if (protocol == "other")
         proto = std::to_string(config_get_int(side, "protocol_other"));
     else
         proto = protocol;
     std::string_view port = get_string(side, "port");
+    if (port.empty())
+        port = "any";
     std::string out = ipsec::format("[%s/%.*s]", proto.c_str(), port == "any" ? 4 : static_cast<int>(port.size()),
                                     port == "any" ? "%any" : port.data());
     return strdup(out.c_str());

@@ -32,7 +32,7 @@ TEST(IpsecConn, FullPskTunnelWithTwoPolicies) {
     interface_up(spec, "wan", "198.51.100.1");
     spec.runtime.push_back({"network.interface.lan.ipv4.address", "192.168.1.1"});
     spec.runtime.push_back({"network.interface.lan.ipv4.netmask", "24"});
-    auto r = run(spec);
+    auto r = run_ipsec(spec);
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string common_head =
         "\ttype=tunnel\n"
@@ -82,7 +82,7 @@ TEST(IpsecConn, TunnelWithoutPoliciesAndDefaults) {
         "remote": {"hostname": ["203.0.113.5", "203.0.113.6"]}, "auth": {"secret": "k"}, "dpd": {"enable": false},
         "ike": {"phase1_lifetime": 600, "phase2_lifetime": 600, "lifetime_margin": 600}})");
     interface_up(spec, "wan", "198.51.100.1");
-    auto r = run(spec);
+    auto r = run_ipsec(spec);
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(conn_file(r, "t1"),
               "conn t1_policy0\n"
@@ -111,7 +111,7 @@ TEST(IpsecConn, MarginAboveOneLifetimeIsCut) {
         "remote": {"hostname": ["203.0.113.5"]},
         "ike": {"phase1_lifetime": 600, "phase2_lifetime": 400, "lifetime_margin": 500}})");
     interface_up(spec, "wan", "198.51.100.1");
-    auto r = run(spec);
+    auto r = run_ipsec(spec);
     std::string c = conn_file(r, "t1");
     EXPECT_NE(c.find("\tmargintime=100s\n"), std::string::npos) << c;
     EXPECT_NE(c.find("\ttype=transport\n"), std::string::npos);
@@ -124,7 +124,7 @@ TEST(IpsecConn, AnyRemoteClearsInitiateAndPassthroughAddsSource) {
         "remote": {"hostname": ["ANY"]}, "ike": {"initiate": true}, "dpd": {"enable": true}})");
     interface_up(spec, "wan", "198.51.100.1");
     spec.runtime.push_back({"network.interface.wan.ipv4.passthrough", "1"});
-    auto r = run(spec);
+    auto r = run_ipsec(spec);
     ASSERT_EQ(r.status, 0);
     std::string c = conn_file(r, "t1");
     EXPECT_NE(c.find("\tleft=0.0.0.0\n\tright=%any\n"), std::string::npos) << c;
@@ -139,7 +139,7 @@ TEST(IpsecConn, RequestPolicyWithIpv6RemoteAndModeConfig) {
         "dpd": {"enable": false},
         "policy": [{"local": {"type": "request"}, "remote": {"network": "2001:db8:1::/48", "port": "53", "protocol": "udp"}}]})");
     spec.runtime = {{"network.interface.wan.ipv6.ready", "1"}, {"network.interface.wan.ipv6.address", "2001:db8::1"}};
-    auto r = run(spec);
+    auto r = run_ipsec(spec);
     ASSERT_EQ(r.status, 0);
     std::string c = conn_file(r, "v6");
     EXPECT_NE(c.find("\tleft=2001:db8::1\n\tright=2001:db8::5\n"), std::string::npos) << c;
@@ -159,7 +159,7 @@ TEST(IpsecConn, MissingLocalNetworkRemovesTheWholeFile) {
         "policy": [{"local": {"type": "address", "address": "wan"}, "remote": {"network": ""}},
                    {"local": {"type": "network", "network": "nolan"}, "remote": {"network": "10.0.0.0/8"}}]})");
     interface_up(spec, "wan", "198.51.100.1");
-    auto r = run(spec);
+    auto r = run_ipsec(spec);
     EXPECT_EQ(r.status, 1);
     auto entries = tree_entries(r);
     EXPECT_EQ(entries.count("conf/t1.conf"), 0u);
@@ -172,9 +172,9 @@ TEST(IpsecConn, AddressPolicyAndDynamicRemote) {
     nsrun::Spec spec;
     spec.config_json = tunnels(R"("t1": {"local": {"type": "interface", "interface": "wan"},
         "remote": {"hostname": ["203.0.113.5"]},
-        "policy": [{"local": {"type": "address", "address": "wan", "protocol": "icmp"}, "remote": {}}]})");
+        "policy": [{"local": {"type": "address", "address": "wan", "protocol": "icmp"}}]})");
     interface_up(spec, "wan", "198.51.100.1");
-    auto r = run(spec);
+    auto r = run_ipsec(spec);
     std::string c = conn_file(r, "t1");
     EXPECT_NE(c.find("\tleftsubnet=198.51.100.1/32[icmp/%any]\n\trightsubnet=%dynamic[%any/%any]\n"),
               std::string::npos)
@@ -194,7 +194,7 @@ TEST_P(IpsecIdentity, RemoteIdentityLine) {
         "remote": {"hostname": ["203.0.113.5"], "id": )") + GetParam().id_json + "}}");
     interface_up(spec, "wan", "198.51.100.1");
     spec.runtime.push_back({"system.mac", "00:11:22:33:44:55"});
-    auto r = run(spec);
+    auto r = run_ipsec(spec);
     ASSERT_EQ(r.status, 0);
     std::string c = conn_file(r, "t1");
     std::string expected = GetParam().expected;
@@ -225,7 +225,7 @@ TEST(IpsecConn, NhrpTunnelGetsUniqueIdsBlockOnlyForItsOwnName) {
         "tun10": {"local": {"type": "interface", "interface": "wan"}, "remote": {"hostname": ["203.0.113.6"]}})",
                                R"("network": {"route": {"service": {"nhrp": {"network": [{"ipsec": "tun10"}]}}}})");
     interface_up(spec, "wan", "198.51.100.1");
-    auto r = run(spec);
+    auto r = run_ipsec(spec);
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(conn_file(r, "tun10").rfind("config setup\n\tuniqueids=never\n\nconn tun10_policy0\n", 0), 0u);
     EXPECT_EQ(conn_file(r, "tun1").rfind("conn tun1_policy0\n", 0), 0u);

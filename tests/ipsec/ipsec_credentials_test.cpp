@@ -18,7 +18,7 @@ std::string conn_of(const nsrun::Result &r, const std::string &t) { return file(
 
 TEST(IpsecSecrets, AsymmetricSecretsAndIdentities) {
     auto spec = tunnel_spec("t1", R"({"type": "asymmetric-secrets", "remote_secret": "r", "local_secret": "l"})");
-    auto r = run(spec);
+    auto r = run_ipsec(spec);
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(file(r, tree + "/secrets/t1.secret"), "198.51.100.1 : PSK 0scg==\n203.0.113.5 : PSK 0sbA==\n");
 }
@@ -29,7 +29,9 @@ TEST(IpsecSecrets, X509WithCaChainTakesRightCaFromTheFirstCertificate) {
     auto spec = tunnel_spec("x1", "{\"type\": \"x509\", \"private_key\": " + quote(k.key) +
                                       ", \"cert\": " + quote(k.cert) + ", \"peer_ca\": " + quote(chain) +
                                       ", \"crls\": [{\"crl\": \"crl-a\"}, {\"crl\": \"crl-b\"}]}");
-    auto r = run(spec);
+    // Each piece of the chain must still read as a certificate.
+    spec.after = "for f in /var/run/ipsec.d/cacerts/x1.*.cacert; do openssl x509 -noout -in $f && echo ok; done";
+    auto r = run_ipsec(spec);
     ASSERT_EQ(r.status, 0) << r.err;
     std::string marker_end = "-----END CERTIFICATE-----";
     auto without_newline = [&](const std::string &pem) { return pem.substr(0, pem.rfind(marker_end) + marker_end.size()); };
@@ -37,6 +39,7 @@ TEST(IpsecSecrets, X509WithCaChainTakesRightCaFromTheFirstCertificate) {
     EXPECT_EQ(file(r, tree + "/cacerts/x1.1.cacert"), "\n" + without_newline(k.ca[1]));
     EXPECT_EQ(file(r, tree + "/cacerts/x1.2.cacert"), "\n" + without_newline(k.ca[2]));
     EXPECT_EQ(tree_entries(r).count("cacerts/x1.3.cacert"), 0u);
+    EXPECT_EQ(r.after, "ok\nok\nok\n");
     EXPECT_EQ(file(r, tree + "/certs/x1.cert"), k.cert);
     EXPECT_EQ(file(r, tree + "/private/x1.rsa"), k.key);
     EXPECT_EQ(r.modes[tree + "/private/x1.rsa"] & 077, 0u);
@@ -58,12 +61,12 @@ TEST(IpsecSecrets, X509ConfiguredCaDnAndMissingChain) {
     const auto &k = credentials();
     auto spec = tunnel_spec("x1", "{\"type\": \"x509\", \"peer_ca_dn\": \"C=US, O=Test, CN=Test CA 0\", \"cert\": " +
                                       quote(k.cert) + "}");
-    auto r = run(spec);
+    auto r = run_ipsec(spec);
     ASSERT_EQ(r.status, 0);
     EXPECT_NE(conn_of(r, "x1").find("\trightca=C=US, O=Test, CN=Test CA 0\n"), std::string::npos);
 
     // No DN and no chain to read it from: the tunnel cannot verify its peer.
-    r = run(tunnel_spec("x2", "{\"type\": \"x509\", \"cert\": " + quote(k.cert) + "}"));
+    r = run_ipsec(tunnel_spec("x2", "{\"type\": \"x509\", \"cert\": " + quote(k.cert) + "}"));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(tree_entries(r).count("conf/x2.conf"), 0u);
 }
@@ -73,7 +76,7 @@ TEST(IpsecSecrets, X509VerifiedByPeerCertificate) {
     auto spec = tunnel_spec("x1", "{\"type\": \"x509\", \"peer_verify\": \"cert\", \"private_key_passphrase\": "
                                   "\"p4ss word\", \"private_key\": " +
                                       quote(k.key_enc) + ", \"peer_cert\": " + quote(k.ca[1]) + "}");
-    auto r = run(spec);
+    auto r = run_ipsec(spec);
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(file(r, tree + "/certs/x1.peercert"), k.ca[1]);
     EXPECT_EQ(file(r, tree + "/secrets/x1.secret"), "198.51.100.1 203.0.113.5 : RSA \"x1.rsa\" \"p4ss word\"\n");
@@ -93,7 +96,7 @@ TEST(IpsecSecrets, RsasigDerivesThePublicKeyFromAnEncryptedKey) {
           bin + "/openssl && chmod 755 " + bin + "/openssl");
     spec.path_prepend = {bin};
     spec.after = "cat /run/openssl.args";
-    auto r = run(spec);
+    auto r = run_ipsec(spec);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(file(r, tree + "/certs/r1.pub"), k.pub);
     EXPECT_EQ(file(r, tree + "/certs/r1.peerpub"), "PEER");
@@ -105,12 +108,12 @@ TEST(IpsecSecrets, RsasigDerivesThePublicKeyFromAnEncryptedKey) {
 }
 
 TEST(IpsecSecrets, RsasigWithGivenPublicKeyAndWithABrokenKey) {
-    auto r = run(tunnel_spec("r1", R"({"type": "rsasig", "private_key": "junk", "public_key": "PUB"})"));
+    auto r = run_ipsec(tunnel_spec("r1", R"({"type": "rsasig", "private_key": "junk", "public_key": "PUB"})"));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(file(r, tree + "/certs/r1.pub"), "PUB");
 
     // openssl exits 1 on a key it cannot read: the tunnel is left out.
-    r = run(tunnel_spec("r2", R"({"type": "rsasig", "private_key": "junk"})"));
+    r = run_ipsec(tunnel_spec("r2", R"({"type": "rsasig", "private_key": "junk"})"));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(tree_entries(r).count("conf/r2.conf"), 0u);
     EXPECT_EQ(file(r, tree + "/secrets/r2.secret"), "198.51.100.1 203.0.113.5 : RSA \"r2.rsa\" \n");
@@ -121,7 +124,7 @@ TEST(IpsecSecrets, VelmoLinksTheDeviceIdentity) {
     auto spec = tunnel_spec("v1", R"({"type": "velmo", "crls": [{"crl": "c"}]})");
     spec.files["/etc/config/id_rsa"] = k.key;
     spec.files["/etc/config/unique.crt"] = k.cert;
-    auto r = run(spec);
+    auto r = run_ipsec(spec);
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(file(r, tree + "/private/v1.rsa"), "-> /etc/config/id_rsa");
     EXPECT_EQ(file(r, tree + "/certs/v1.cert"), "-> /etc/config/unique.crt");
@@ -131,7 +134,7 @@ TEST(IpsecSecrets, VelmoLinksTheDeviceIdentity) {
               std::string::npos);
 
     spec.files.erase("/etc/config/unique.crt");
-    r = run(spec);
+    r = run_ipsec(spec);
     EXPECT_EQ(r.status, 1);
 }
 
@@ -146,7 +149,7 @@ TEST(IpsecSecrets, ScepLinksEnrolledFilesAndCaChainInSortedOrder) {
     spec.files[scep_dir + "/scep_peer_ca.pem-1"] = k.ca[1];
     spec.files[scep_dir + "/scep_peer_ca.pem-0"] = k.ca[0];
     spec.files[scep_dir + "/scep_crl.pem"] = "crl";
-    auto r = run(spec);
+    auto r = run_ipsec(spec);
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(file(r, tree + "/private/s1.rsa"), "-> " + scep_dir + "/scep_key.pem");
     EXPECT_EQ(file(r, tree + "/certs/s1.cert"), "-> " + scep_dir + "/scep_cert.pem");
@@ -159,13 +162,13 @@ TEST(IpsecSecrets, ScepLinksEnrolledFilesAndCaChainInSortedOrder) {
 
     // The single CA file wins over a chain.
     spec.files[scep_dir + "/scep_peer_ca.pem"] = k.ca[2];
-    r = run(spec);
+    r = run_ipsec(spec);
     EXPECT_EQ(file(r, tree + "/cacerts/s1.cacert"), "-> " + scep_dir + "/scep_peer_ca.pem");
     EXPECT_EQ(tree_entries(r).count("cacerts/s1.0.cacert"), 0u);
 
     // An enabled CRL that is missing leaves the tunnel out.
     spec.files.erase(scep_dir + "/scep_crl.pem");
-    r = run(spec);
+    r = run_ipsec(spec);
     EXPECT_EQ(r.status, 1);
 }
 
@@ -174,7 +177,7 @@ TEST(IpsecSecrets, ScepWithoutCaIsLeftOut) {
     auto spec = tunnel_spec("s1", R"({"type": "scep", "scep_client": "enrol"})");
     spec.files[scep_dir + "/scep_key.pem"] = k.key;
     spec.files[scep_dir + "/scep_cert.pem"] = k.cert;
-    auto r = run(spec);
+    auto r = run_ipsec(spec);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(tree_entries(r).count("conf/s1.conf"), 0u);
     EXPECT_EQ(file(r, tree + "/private/s1.rsa"), "-> " + scep_dir + "/scep_key.pem");

@@ -65,7 +65,7 @@ std::string psk_tunnel(const std::string &name, const std::string &more = "") {
 TEST(IpsecRun, NoTunnelsGivesEmptyFilesAndTreeAndStatus1) {
     nsrun::Spec spec;
     spec.config_json = "{}";
-    auto r = run(spec);
+    auto r = run_ipsec(spec);
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(file(r, conf), "config setup\n\n");
     EXPECT_EQ(file(r, secrets), "");
@@ -80,7 +80,7 @@ TEST(IpsecRun, FipsModeLeavesPreviousFilesAlone) {
     interface_up(spec, "wan", "198.51.100.1");
     spec.files[conf] = "old conf\n";
     spec.files[tree + "/conf/x.conf"] = "old tunnel\n";
-    auto r = run(spec);
+    auto r = run_ipsec(spec);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(file(r, conf), "old conf\n");
     EXPECT_EQ(r.files.count(secrets), 0u);
@@ -93,7 +93,7 @@ TEST(IpsecRun, IncludesTunnelsInStoreOrderAndReplacesTheOldTree) {
     spec.config_json = tunnels(psk_tunnel("zeta") + ", " + psk_tunnel("alpha"));
     interface_up(spec, "wan", "198.51.100.1");
     spec.files[tree + "/conf/gone.conf"] = "from the previous run\n";
-    auto r = run(spec);
+    auto r = run_ipsec(spec);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(file(r, conf),
               "config setup\n\n"
@@ -119,7 +119,7 @@ TEST(IpsecRun, LeftoversOfAnInterruptedRunAreNotCarriedOver) {
     spec.files[tree + ".new/conf/stale.conf"] = "stale\n";
     spec.files[tree + ".old/conf/older.conf"] = "older\n";
     spec.files[tree + "/conf/live.conf"] = "live\n";
-    auto r = run(spec);
+    auto r = run_ipsec(spec);
     EXPECT_EQ(r.status, 0);
     auto entries = tree_entries(r);
     EXPECT_EQ(entries.count("conf/stale.conf"), 0u);
@@ -132,11 +132,11 @@ TEST(IpsecRun, LeftoversOfAnInterruptedRunAreNotCarriedOver) {
 TEST(IpsecRun, SkippedTunnelsKeepTheirOrdinalAndLeaveNoInclude) {
     nsrun::Spec spec;
     spec.config_json = tunnels(psk_tunnel("a", "\"enable\": false") + ", " + psk_tunnel("b") + ", " +
-                               psk_tunnel("c", "\"local\": {\"type\": \"interface\", \"interface\": \"down\"}"));
+                               "\"c\": {\"local\": {\"type\": \"interface\", \"interface\": \"down\"}}");
     interface_up(spec, "wan", "198.51.100.1");
     spec.runtime.push_back({"network.interface.down.ipv4.address", "192.0.2.9"});
-    auto r = run(spec);
-    EXPECT_EQ(r.status, 0);
+    auto r = run_ipsec(spec);
+    EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(file(r, conf), "config setup\n\ninclude /var/run/ipsec.d/conf/b.conf\n");
     EXPECT_NE(file(r, tree + "/conf/b.conf").find("\tif_id=2\n"), std::string::npos);
     EXPECT_EQ(tree_entries(r).count("conf/c.conf"), 0u);
@@ -146,7 +146,7 @@ TEST(IpsecRun, EveryTunnelSkippedGivesStatus1) {
     nsrun::Spec spec;
     // No runtime values: the interface is not ready.
     spec.config_json = tunnels(psk_tunnel("t1"));
-    auto r = run(spec);
+    auto r = run_ipsec(spec);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(file(r, conf), "config setup\n\n");
     EXPECT_EQ(file(r, secrets), "");
@@ -171,7 +171,7 @@ TEST_P(IpsecFailover, BackupFollowsThePrimarysReadiness) {
         spec.runtime.push_back({"vpn.ipsec.tunnel.primary.ipv4.ready", c.ready4});
     if (c.ready6)
         spec.runtime.push_back({"vpn.ipsec.tunnel.primary.ipv6.ready", c.ready6});
-    auto r = run(spec);
+    auto r = run_ipsec(spec);
     EXPECT_EQ(r.status, c.included ? 0 : 1);
     EXPECT_EQ(tree_entries(r).count("conf/backup.conf"), c.included ? 1u : 0u);
 }
@@ -187,7 +187,7 @@ TEST(IpsecRun, FailoverNamingItselfIsAlwaysProcessed) {
     spec.config_json = tunnels(psk_tunnel("t1", "\"ipsec_failover\": \"t1\""));
     interface_up(spec, "wan", "198.51.100.1");
     spec.runtime.push_back({"vpn.ipsec.tunnel.t1.ipv4.ready", "1"});
-    EXPECT_EQ(run(spec).status, 0);
+    EXPECT_EQ(run_ipsec(spec).status, 0);
 }
 
 TEST(IpsecRun, DefaultRouteTakesTheFirstInterfaceInNaturalOrder) {
@@ -199,7 +199,7 @@ TEST(IpsecRun, DefaultRouteTakesTheFirstInterfaceInNaturalOrder) {
                     {"network.route.default.metric.ipv4.1", "something.else"}};
     interface_up(spec, "wan", "198.51.100.1");
     interface_up(spec, "lte", "100.64.0.7");
-    auto r = run(spec);
+    auto r = run_ipsec(spec);
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(file(r, tree + "/conf/t1.conf").find("\tleft=100.64.0.7\n"), std::string::npos);
 }
@@ -209,14 +209,14 @@ TEST(IpsecRun, DefaultRouteWithoutRouteIsSkipped) {
     spec.config_json =
         tunnels("\"t1\": {\"local\": {\"type\": \"defaultroute\"}, \"remote\": {\"hostname\": [\"203.0.113.5\"]}}");
     interface_up(spec, "wan", "198.51.100.1");
-    EXPECT_EQ(run(spec).status, 1);
+    EXPECT_EQ(run_ipsec(spec).status, 1);
 }
 
 TEST(IpsecRun, ReadyInterfaceWithoutAddressIsSkipped) {
     nsrun::Spec spec;
     spec.config_json = tunnels(psk_tunnel("t1"));
     spec.runtime = {{"network.interface.wan.ipv4.ready", "1"}};
-    EXPECT_EQ(run(spec).status, 1);
+    EXPECT_EQ(run_ipsec(spec).status, 1);
 }
 
 }  // namespace

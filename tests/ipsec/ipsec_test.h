@@ -38,7 +38,7 @@ inline void interface_up(nsrun::Spec &spec, const std::string &name, const std::
     spec.runtime.push_back({"network.interface." + name + ".ipv4.address", address});
 }
 
-inline nsrun::Result run(nsrun::Spec spec) {
+inline nsrun::Result run_ipsec(nsrun::Spec spec) {
     spec.args = {"map", "ipsec"};
     spec.collect.insert(spec.collect.end(), {conf, secrets, tree, tree + ".new", tree + ".old"});
     return nsrun::run(spec);
