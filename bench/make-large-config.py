@@ -1,0 +1,58 @@
+#!/usr/bin/env python3
+"""Writes a large configuration (JSON) to standard output for benchmarks.
+
+Usage: make-large-config.py [TUNNELS]   (default 200)
+
+Each tunnel has two policies, remote peers and credentials, so 200 tunnels
+give well over 100 KB.  Later collections can be added here as their
+generators grow."""
+import json
+import sys
+
+CERT = "-----BEGIN CERTIFICATE-----\n" + ("MIIB" + "A" * 60 + "\n") * 12 + "-----END CERTIFICATE-----\n"
+
+
+def tunnel(i):
+    return {
+        "enable": True,
+        "mode": "tunnel",
+        "local": {"type": "defaultroute", "id": {"type": "fqdn", "fqdn_id": f"gw{i}.example.net"}},
+        "remote": {
+            "hostname": [f"198.51.{i // 250}.{i % 250 + 1}", f"peer{i}.example.org"],
+            "id": {"type": "ipv4", "ipv4_id": f"198.51.{i // 250}.{i % 250 + 1}"},
+        },
+        "ike": {
+            "version": "ikev2",
+            "phase1_lifetime": "3h",
+            "phase2_lifetime": "1h",
+            "phase1_proposal": [{"cipher": "aes256", "hash": "sha256", "dh_group": "modp2048"}],
+            "phase2_proposal": [{"cipher": "aes256gcm16", "hash": "sha256", "dh_group": "ecp256"}],
+        },
+        "dpd": {"enable": True, "delay": 30, "timeout": 150},
+        "policy": [
+            {"local": {"type": "network", "network": f"10.{i // 250}.{i % 250}.0/24", "protocol": "any"},
+             "remote": {"network": f"172.16.{i % 250}.0/24", "protocol": "any"}},
+            {"local": {"type": "network", "network": f"10.200.{i % 250}.0/24", "protocol": "tcp", "port": "443"},
+             "remote": {"network": f"172.17.{i % 250}.0/24", "protocol": "tcp", "port": "8443"}},
+        ],
+        "auth": {
+            "type": "x509" if i % 2 else "secret",
+            "secret": f"pre-shared-key-{i:04d}-" + "k" * 24,
+            "cert": CERT if i % 2 else "",
+            "peer_ca": CERT if i % 2 else "",
+        },
+    }
+
+
+def main():
+    count = int(sys.argv[1]) if len(sys.argv) > 1 else 200
+    config = {
+        "auth": {"ldap": {"bind_dn": "cn=reader,dc=example,dc=net", "timeout": 20}},
+        "vpn": {"ipsec": {"tunnel": {f"tunnel{i:03d}": tunnel(i) for i in range(count)}}},
+    }
+    json.dump(config, sys.stdout, indent=1)
+    sys.stdout.write("\n")
+
+
+if __name__ == "__main__":
+    main()

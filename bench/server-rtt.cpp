@@ -1,0 +1,179 @@
+// Round trips per second of "get" against the config server over a socket
+// pair, beside a minimal echo server that reads the same request frames and
+// answers each with the same reply bytes (the ceiling for this transport).
+// Built and run by server-rtt.sh.
+//
+//   server-rtt CONFIG_PROGRAM CONFIG_FILE PATH [ROUNDS]
+#include <endian.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <libubox/blobmsg.h>
+
+namespace {
+
+enum { ATTR_RESULT, ATTR_DATA, ATTR_MAX };
+const blobmsg_policy reply_policy[ATTR_MAX] = {
+    {"result", BLOBMSG_TYPE_INT32},
+    {"data", BLOBMSG_TYPE_STRING},
+};
+
+bool read_full(int fd, char *buf, size_t n) {
+    while (n) {
+        ssize_t got = read(fd, buf, n);
+        if (got <= 0)
+            return false;
+        buf += got;
+        n -= size_t(got);
+    }
+    return true;
+}
+
+bool write_full(int fd, const char *buf, size_t n) {
+    while (n) {
+        ssize_t put = write(fd, buf, n);
+        if (put <= 0)
+            return false;
+        buf += put;
+        n -= size_t(put);
+    }
+    return true;
+}
+
+bool read_frame(int fd, std::vector<char> &frame) {
+    uint32_t header;
+    if (!read_full(fd, reinterpret_cast<char *>(&header), 4))
+        return false;
+    uint32_t length = be32toh(header) & BLOB_ATTR_LEN_MASK;
+    if (length < 4)
+        return false;
+    frame.resize(length);
+    std::memcpy(frame.data(), &header, 4);
+    return read_full(fd, frame.data() + 4, length - 4);
+}
+
+// One request the way a client builds it, sent and answered; the reply is
+// parsed as a client would.  Returns the result, or -100 on failure.
+int call(int fd, const char *cmd, const std::vector<const char *> &args, std::string *data) {
+    blob_buf b{};
+    blob_buf_init(&b, 0);
+    blobmsg_add_string(&b, "cmd", cmd);
+    void *cookie = blobmsg_open_array(&b, "arg");
+    for (const char *a : args)
+        blob_put_string(&b, BLOB_ATTR_STRING, a);
+    blobmsg_close_array(&b, cookie);
+    bool sent = write_full(fd, reinterpret_cast<char *>(b.head), blob_raw_len(b.head));
+    blob_buf_free(&b);
+    static std::vector<char> frame;
+    if (!sent || !read_frame(fd, frame))
+        return -100;
+    blob_attr *tb[ATTR_MAX];
+    blobmsg_parse(reply_policy, ATTR_MAX, tb, frame.data() + 4, unsigned(frame.size() - 4));
+    if (!tb[ATTR_RESULT])
+        return -100;
+    if (data && tb[ATTR_DATA])
+        *data = blobmsg_get_string(tb[ATTR_DATA]);
+    return int32_t(blobmsg_get_u32(tb[ATTR_RESULT]));
+}
+
+double rate(int fd, const char *path, long rounds) {
+    auto start = std::chrono::steady_clock::now();
+    for (long i = 0; i < rounds; ++i)
+        if (call(fd, "get", {path}, nullptr) == -100) {
+            std::fprintf(stderr, "server-rtt: round %ld failed\n", i);
+            std::exit(1);
+        }
+    std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    return double(rounds) / took.count();
+}
+
+// The echo peer: frames in, the given reply bytes out, until end of file.
+void echo(int fd, const std::vector<char> &reply) {
+    std::vector<char> frame;
+    while (read_frame(fd, frame))
+        if (!write_full(fd, reply.data(), reply.size()))
+            break;
+    _exit(0);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: server-rtt CONFIG_PROGRAM CONFIG_FILE PATH [ROUNDS]\n");
+        return 2;
+    }
+    const char *program = argv[1], *file = argv[2], *path = argv[3];
+    long rounds = argc > 4 ? std::atol(argv[4]) : 50000;
+    signal(SIGPIPE, SIG_IGN);
+
+    // The config server, started as a session starts it.
+    int ends[2];
+    socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends);
+    pid_t starter = fork();
+    if (starter == 0) {
+        int server_end = dup(ends[1]);
+        setenv("CONFIG_SOCKET", std::to_string(server_end).c_str(), 1);
+        execl(program, program, "start", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(starter, &status, 0);
+    close(ends[1]);
+    int fd = ends[0];
+    if (call(fd, "load", {file, "", ""}, nullptr) != 0) {
+        std::fprintf(stderr, "server-rtt: the server could not load %s\n", file);
+        return 1;
+    }
+    std::string value;
+    if (call(fd, "get", {path}, &value) != 0) {
+        std::fprintf(stderr, "server-rtt: get %s failed\n", path);
+        return 1;
+    }
+
+    // The reply the echo sends: what the server answers to this get.
+    blob_buf b{};
+    blob_buf_init(&b, 0);
+    blobmsg_add_field(&b, BLOBMSG_TYPE_STRING, "data", value.c_str(), unsigned(value.size() + 1));
+    uint32_t zero = 0;
+    blobmsg_add_field(&b, BLOBMSG_TYPE_INT32, "result", &zero, 4);
+    std::vector<char> reply(reinterpret_cast<char *>(b.head),
+                            reinterpret_cast<char *>(b.head) + blob_raw_len(b.head));
+    blob_buf_free(&b);
+
+    int echo_ends[2];
+    socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, echo_ends);
+    pid_t echo_pid = fork();
+    if (echo_pid == 0) {
+        close(echo_ends[0]);
+        echo(echo_ends[1], reply);
+    }
+    close(echo_ends[1]);
+
+    // Warm both up, then alternate so that both see the same machine state.
+    rate(fd, path, rounds / 10);
+    rate(echo_ends[0], path, rounds / 10);
+    double server = 0, limit = 0;
+    for (int pass = 0; pass < 3; ++pass) {
+        server += rate(fd, path, rounds) / 3;
+        limit += rate(echo_ends[0], path, rounds) / 3;
+    }
+    std::printf("get %s -> %s\n", path, value.c_str());
+    std::printf("config server: %.0f round trips/s\n", server);
+    std::printf("echo (limit):  %.0f round trips/s\n", limit);
+    std::printf("server / echo: %.1f %%\n", 100.0 * server / limit);
+
+    close(fd);
+    close(echo_ends[0]);
+    waitpid(echo_pid, &status, 0);
+    return 0;
+}
