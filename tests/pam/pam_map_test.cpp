@@ -361,6 +361,23 @@ TEST(PamMap, LineBreaksNeverReachTheFiles)
     }
 }
 
+// The schema refuses such a value when it is set, and keeps the old one.
+TEST(PamMap, LineBreaksAreRefusedWhenSet)
+{
+    for (const char *path : {"auth.ldap.bind_password", "auth.ldap.base_dn",
+                             "auth.radius.nas_id", "auth.tacacs+.group_attribute"}) {
+        SCOPED_TRACE(path);
+        nsrun::Spec spec;
+        spec.args = {"set", path, "x\nother auth sufficient pam_permit.so"};
+        spec.config_json = R"({"auth": {"radius": {"nas_id": "keep"}}})";
+        spec.collect = {"/etc/config/config.json"};
+        auto r = nsrun::run(spec);
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.err.find(path), std::string::npos) << r.err;
+        EXPECT_EQ(r.files["/etc/config/config.json"], spec.config_json);
+    }
+}
+
 #ifdef PAM_PROBE
 // The real PAM library reads the generated single-file configuration, with
 // the router's own modules replaced by a probe that logs its arguments.
