@@ -1,0 +1,113 @@
+/* Schema of the configuration store: node descriptions, the merge of the
+ * fragments, and the value rules of every scalar type.
+ *
+ * The same flat form serves the schema built into the program (emitted as
+ * constant tables at build time, so loading costs nothing) and a schema file
+ * named at run time (parsed into owned storage). */
+#ifndef QUILL_SCHEMA_H
+#define QUILL_SCHEMA_H
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum schema_type : uint8_t {
+    SCHEMA_OBJECT,
+    SCHEMA_COLLECTION,
+    SCHEMA_ARRAY,
+    SCHEMA_STRING,
+    SCHEMA_BOOLEAN,
+    SCHEMA_INTEGER,
+    SCHEMA_NUMBER,
+    SCHEMA_DURATION,
+    SCHEMA_ENUM,
+    SCHEMA_REFERENCE,
+    SCHEMA_IPV4,
+    SCHEMA_IPV6,
+    SCHEMA_IP,
+    SCHEMA_IPV4_PREFIX,
+    SCHEMA_IPV6_PREFIX,
+    SCHEMA_IP_PREFIX,
+    SCHEMA_MAC,
+    SCHEMA_HOSTNAME,
+    SCHEMA_TYPE_COUNT
+};
+
+enum schema_flag : uint8_t {
+    SCHEMA_PRIVATE = 1,
+    SCHEMA_MULTILINE = 2,
+    SCHEMA_HAS_MIN = 4,
+    SCHEMA_HAS_MAX = 8,
+};
+
+/* One node description.  Plain aggregate so that the build can emit the
+ * built-in schema as a constant array. */
+struct schema_node {
+    uint8_t type;
+    uint8_t flags;
+    uint16_t nvalues;             /* enum: number of allowed values */
+    uint32_t nchildren;           /* object: number of members */
+    const char *key;              /* member name in the parent object, or null */
+    const char *def;              /* default as text, or null */
+    const char *target;           /* reference: dot path of the collection */
+    const schema_node *children;  /* object: members, in description order */
+    const schema_node *item;      /* collection member / array element */
+    const char *const *values;    /* enum: allowed values */
+    double min, max;              /* integer/number/string(max) limits */
+};
+
+namespace quill {
+
+const char *schema_type_name(unsigned type);
+inline bool schema_is_container(const schema_node *s)
+{
+    return s->type == SCHEMA_OBJECT || s->type == SCHEMA_COLLECTION || s->type == SCHEMA_ARRAY;
+}
+const schema_node *schema_member(const schema_node *object, std::string_view key);
+/* Default text of a scalar ("" when the description gives none). */
+inline const char *schema_default(const schema_node *s) { return s->def ? s->def : ""; }
+
+/* The schema built into the program. */
+const schema_node *builtin_schema();
+
+/* A schema parsed at run time (or at build time by the generator): owns
+ * every node and text that root points into. */
+struct schema_set {
+    const schema_node *root = nullptr;
+    std::vector<schema_node> nodes;
+    std::deque<std::string> texts;
+    std::deque<std::vector<const char *>> value_lists;
+};
+
+/* One fragment: its name (for messages) and its JSON text. */
+struct schema_fragment {
+    std::string name;
+    std::string text;
+};
+
+/* Parses and merges fragments into one schema.  On failure returns null and
+ * sets error to a message naming the fragment and the path. */
+std::unique_ptr<schema_set> schema_build(const std::vector<schema_fragment> &fragments,
+                                         std::string &error);
+
+/* ---- value rules ---------------------------------------------------------
+ * Checks text as a value of the scalar description s.  Returns null when it
+ * fits, else the reason ("bad boolean", ...) in reason. */
+bool value_check(const schema_node *s, std::string_view text, std::string &reason);
+
+/* Parsers shared by the checks and the typed reads; false when the text does
+ * not fit. */
+bool parse_bool(std::string_view text, bool &value);
+bool parse_int(std::string_view text, int64_t &value);
+bool parse_number(std::string_view text, double &value);
+bool parse_duration_ms(std::string_view text, int64_t &ms);
+bool valid_collection_key(std::string_view key);
+
+/* Equal as values of s (so "90s" equals "90" for a duration). */
+bool value_equal(const schema_node *s, std::string_view a, std::string_view b);
+
+}  // namespace quill
+
+#endif

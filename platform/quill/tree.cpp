@@ -1,0 +1,220 @@
+/* The node tree: path walk, implicit members, snapshots for cancel. */
+#include <unistd.h>
+
+#include <cstring>
+
+#include "store.h"
+
+namespace quill {
+
+bool file_id::operator==(const file_id &o) const
+{
+    if (exists != o.exists)
+        return false;
+    return !exists || (dev == o.dev && ino == o.ino && size == o.size &&
+                       mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec);
+}
+
+file_id file_identity(const char *path)
+{
+    file_id id;
+    struct stat st;
+    if (stat(path, &st) == 0) {
+        id.exists = true;
+        id.dev = st.st_dev;
+        id.ino = st.st_ino;
+        id.size = st.st_size;
+        id.mtime = st.st_mtim;
+    }
+    return id;
+}
+
+handle::~handle()
+{
+    if (lock_fd >= 0)
+        close(lock_fd);
+}
+
+void flag_error(const config_node *n, const std::string &message)
+{
+    if (n && n->h)
+        n->h->error = true;
+    log_error("%s", message.c_str());
+}
+
+std::string node_path(const config_node *n)
+{
+    std::vector<const config_node *> chain;
+    for (; n && n->parent; n = n->parent)
+        chain.push_back(n);
+    std::string p;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        if (!p.empty())
+            p += '.';
+        p += (*it)->key;
+    }
+    return p;
+}
+
+config_node *find_child(const config_node *n, std::string_view key)
+{
+    for (auto &c : n->children)
+        if (c->key == key)
+            return c.get();
+    return nullptr;
+}
+
+config_node *add_child(config_node *parent, const schema_node *schema, std::string key,
+                       bool implicit)
+{
+    auto child = std::make_unique<config_node>();
+    child->parent = parent;
+    child->h = parent->h;
+    child->schema = schema;
+    child->key = std::move(key);
+    child->implicit = implicit;
+    parent->children.push_back(std::move(child));
+    return parent->children.back().get();
+}
+
+const char *scalar_text(const config_node *n)
+{
+    return n->implicit ? schema_default(n->schema) : n->text.c_str();
+}
+
+namespace {
+
+std::unique_ptr<config_node> clone(const config_node *n, config_node *parent)
+{
+    auto c = std::make_unique<config_node>();
+    c->parent = parent;
+    c->h = n->h;
+    c->schema = n->schema;
+    c->key = n->key;
+    c->text = n->text;
+    c->implicit = n->implicit;
+    c->children.reserve(n->children.size());
+    for (auto &child : n->children)
+        c->children.push_back(clone(child.get(), c.get()));
+    return c;
+}
+
+size_t explicit_count(const config_node *n)
+{
+    size_t count = 0;
+    for (auto &c : n->children)
+        count += !c->implicit;
+    return count;
+}
+
+}  // namespace
+
+void save_snapshot(handle *h)
+{
+    if (h->have_snapshot)
+        return;
+    h->snapshot.clear();
+    h->snapshot.reserve(h->root.children.size());
+    for (auto &c : h->root.children)
+        h->snapshot.push_back(clone(c.get(), &h->root));
+    h->have_snapshot = true;
+}
+
+void touch(config_node *n)
+{
+    save_snapshot(n->h);
+    for (; n; n = n->parent)
+        n->implicit = false;
+}
+
+void renumber(config_node *array)
+{
+    size_t i = 0;
+    for (auto &c : array->children)
+        c->key = std::to_string(i++);
+}
+
+walk_result walk(config_node *n, std::string_view path, walk_mode mode, config_node *&out,
+                 std::string &failed)
+{
+    out = nullptr;
+    if (!n)
+        return WALK_ABSENT;
+    config_node *cur = n;
+    size_t pos = 0;
+    while (pos < path.size()) {
+        size_t dot = path.find('.', pos);
+        if (dot == std::string_view::npos)
+            dot = path.size();
+        std::string_view seg = path.substr(pos, dot - pos);
+        failed.assign(path.substr(0, dot));
+        pos = dot + 1;
+        if (dot + 1 == path.size())  /* trailing dot */
+            return WALK_UNKNOWN;
+        const schema_node *s = cur->schema;
+        config_node *child = nullptr;
+        switch (s->type) {
+        case SCHEMA_OBJECT: {
+            const schema_node *ms = schema_member(s, seg);
+            if (!ms)
+                return WALK_UNKNOWN;
+            child = find_child(cur, seg);
+            if (!child)
+                child = add_child(cur, ms, std::string(seg), true);
+            break;
+        }
+        case SCHEMA_COLLECTION:
+            child = find_child(cur, seg);
+            if (child && child->implicit && mode == WALK_READ)
+                child = nullptr;
+            if (!child) {
+                if (!valid_collection_key(seg))
+                    return WALK_BAD_KEY;
+                if (mode != WALK_CREATE)
+                    return WALK_ABSENT;
+                child = add_child(cur, s->item, std::string(seg), true);
+            }
+            break;
+        case SCHEMA_ARRAY: {
+            int64_t index;
+            if (seg.empty() || seg[0] < '0' || seg[0] > '9' || !parse_int(seg, index))
+                return WALK_UNKNOWN;
+            size_t count = explicit_count(cur);
+            if (size_t(index) < count)
+                child = cur->children[index].get();
+            else if (size_t(index) == count && mode == WALK_CREATE) {
+                if (cur->children.size() > count)  /* a left-over of a refused edit */
+                    child = cur->children[count].get();
+                else
+                    child = add_child(cur, s->item, std::string(seg), true);
+            } else
+                return WALK_ABSENT;
+            break;
+        }
+        default:
+            return WALK_UNKNOWN;
+        }
+        cur = child;
+    }
+    if (!path.empty() && path.back() == '.')
+        return WALK_UNKNOWN;
+    out = cur;
+    return WALK_FOUND;
+}
+
+config_node *resolve_reference(const config_node *n, std::string_view ref)
+{
+    if (!n || ref.size() < 2 || ref[0] != '/' || ref.find('.') != std::string_view::npos)
+        return nullptr;
+    std::string path(ref.substr(1));
+    for (char &c : path)
+        if (c == '/')
+            c = '.';
+    config_node *out;
+    std::string failed;
+    if (walk(&n->h->root, path, WALK_READ, out, failed) != WALK_FOUND || out->implicit)
+        return nullptr;
+    return out;
+}
+
+}  // namespace quill
