@@ -129,7 +129,7 @@ struct parser {
                 d->def = text;
             } else if ((name == "min" || name == "max") &&
                        (t == SCHEMA_INTEGER || t == SCHEMA_NUMBER ||
-                        (t == SCHEMA_STRING && name == "max"))) {
+                        ((t == SCHEMA_STRING || t == SCHEMA_HOSTNAME) && name == "max"))) {
                 ok = val.IsNumber();
                 if (ok) {
                     if (name == "min") {
@@ -605,6 +605,10 @@ bool value_check(const schema_node *s, std::string_view text, std::string &reaso
     }
     case SCHEMA_HOSTNAME: {
         bool ok = text.size() <= 253;
+        if (ok && (s->flags & SCHEMA_HAS_MAX) && double(text.size()) > s->max) {
+            reason = "longer than " + std::to_string(int64_t(s->max)) + " bytes";
+            return false;
+        }
         for (size_t i = 0; ok && i < text.size(); i++) {
             char c = text[i];
             ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
