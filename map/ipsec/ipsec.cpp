@@ -142,7 +142,7 @@ bool find_local_interface(tunnel &t) {
         constexpr std::string_view prefix = "network.interface.";
         for (tallo_entry **e = entries.get(); e && *e; ++e) {
             std::string_view value = (*e)->value ? (*e)->value : "";
-            if (value.starts_with(prefix)) {
+            if (value.starts_with(prefix) && one_line(value)) {
                 t.interface = value.substr(prefix.size());
                 break;
             }
@@ -157,6 +157,10 @@ bool find_left(tunnel &t) {
     const char *ifname = t.interface.c_str();
     const char *fam = t.family.c_str();
     unique_text address(tallo_get_string_pathf("network.interface.%s.%s.address", ifname, fam));
+    if (address && !one_line(address.get())) {
+        log_error("tunnel '%s': address of interface %s holds a line break, ignored", t.name, ifname);
+        address.reset();
+    }
     if (tallo_get_int_pathf(0, "network.interface.%s.%s.passthrough", ifname, fam) == 0) {
         if (address)
             t.left = address.get();
@@ -274,7 +278,7 @@ extern "C" char *ipsec_endpoint_identity(config_node *side) {
     } else if (type == "mac_address" || type == "serial_number") {
         const char *key = type == "mac_address" ? "system.mac" : "system.serial";
         unique_text runtime(tallo_get_string(key));
-        if (!runtime || !*runtime) {
+        if (!runtime || !*runtime || !one_line(runtime.get())) {
             log_error("Unable to determine %s", key);
             return strdup("");
         }

@@ -85,13 +85,13 @@ std::string local_subnet(config_node *policy, bool ipv6, const char *family, boo
     if (type == "address") {
         std::string ifname(get_string(policy, "local.address"));
         unique_text addr(tallo_get_string_pathf("network.interface.%s.%s.address", ifname.c_str(), family));
-        if (addr && *addr)
+        if (addr && *addr && one_line(addr.get()))
             return format("%s/%d", addr.get(), ipv6 ? 128 : 32);
     } else if (type == "network") {
         std::string ifname(get_string(policy, "local.network"));
         unique_text addr(tallo_get_string_pathf("network.interface.%s.%s.address", ifname.c_str(), family));
         unique_text mask(tallo_get_string_pathf("network.interface.%s.%s.netmask", ifname.c_str(), family));
-        if (addr && mask)
+        if (addr && mask && one_line(addr.get()) && one_line(mask.get()))
             return format("%s/%s", addr.get(), mask.get());
     } else if (type == "custom") {
         return std::string(get_string(policy, "local.custom"));

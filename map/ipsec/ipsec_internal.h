@@ -47,6 +47,12 @@ inline std::string_view get_string(config_node *node, const char *path) {
     return s ? std::string_view(s) : std::string_view();
 }
 
+// Live values come from other daemons; one holding a line break would
+// start a new directive in the files written here, so it counts as absent.
+inline bool one_line(std::string_view text) {
+    return text.find_first_of("\r\n") == std::string_view::npos;
+}
+
 // Files holding secrets are created owner-only from the first byte on.
 FILE *open_private(const char *path);
 bool write_private(const char *path, std::string_view text);

@@ -6,6 +6,7 @@
 #include <glob.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstring>
 #include <memory>
 
@@ -20,6 +21,15 @@ namespace {
 struct file_closer {
     void operator()(FILE *f) const noexcept { fclose(f); }
 };
+
+bool plain_key(std::string_view name) {
+    if (name.empty() || name.size() > 64)
+        return false;
+    for (char c : name)
+        if (!isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-')
+            return false;
+    return true;
+}
 
 bool link_to(const std::string &target, const std::string &link) {
     return symlink(target.c_str(), link.c_str()) == 0;
@@ -129,6 +139,12 @@ bool write_secrets(tunnel &t) {
 
     bool available = true;
     std::string client(get_string(node, "auth.scep_client"));
+    // The client name becomes a directory below /etc/config/scep_client and
+    // a key of network.scep_client: only a plain key may climb into neither.
+    if (type == "scep" && !plain_key(client)) {
+        log_error("tunnel %s: invalid SCEP client name '%s'", t.name, client.c_str());
+        return false;
+    }
     std::string key_path = format("%s/private/%s.rsa", new_tree, t.name);
     if (type == "velmo") {
         if (!link_if_exists("/etc/config/id_rsa", key_path)) {
@@ -220,7 +236,7 @@ bool settle_right_ca(tunnel &t) {
     std::string first = format("%s/cacerts/%s.0.cacert", new_tree, t.name);
     unique_text out(_process_capture(-1, -1, 1, -1, nullptr, "ipsec", "pki", "--dn", "--in", first.c_str(), nullptr));
     std::string_view text = out ? std::string_view(out.get()) : std::string_view();
-    text = text.substr(0, text.find('\n'));
+    text = text.substr(0, text.find_first_of("\r\n"));
     if (text.empty()) {
         log_error("failed to extract Distinguished Name from first certificate in CA chain for tunnel '%s'", t.name);
         return false;

@@ -185,3 +185,19 @@ TEST(IpsecSecrets, ScepWithoutCaIsLeftOut) {
 
 }  // namespace
 }  // namespace ipsec_test
+
+namespace ipsec_test {
+namespace {
+
+TEST(IpsecSecrets, ScepClientNameCannotLeaveTheScepDirectory) {
+    const auto &k = credentials();
+    auto spec = tunnel_spec("s1", R"({"type": "scep", "scep_client": "../elsewhere"})");
+    for (auto f : {"scep_key.pem", "scep_cert.pem", "scep_peer_ca.pem"})
+        spec.files[std::string("/etc/config/elsewhere/") + f] = k.cert;
+    auto r = run_ipsec(spec);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(tree_entries(r).count("private/s1.rsa"), 0u);
+}
+
+}  // namespace
+}  // namespace ipsec_test

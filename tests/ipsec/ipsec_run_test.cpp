@@ -212,6 +212,25 @@ TEST(IpsecRun, DefaultRouteWithoutRouteIsSkipped) {
     EXPECT_EQ(run_ipsec(spec).status, 1);
 }
 
+TEST(IpsecRun, LiveValuesWithLineBreaksNeverReachTheFiles) {
+    nsrun::Spec spec;
+    spec.config_json = tunnels(R"("t1": {"local": {"type": "interface", "interface": "wan"},
+        "remote": {"hostname": ["203.0.113.5"], "id": {"type": "mac_address"}}})");
+    spec.runtime = {{"network.interface.wan.ipv4.ready", "1"},
+                    {"network.interface.wan.ipv4.address", "198.51.100.1\nright=%any"},
+                    {"system.mac", "00:11:22:33:44:55\nauto=start"}};
+    auto r = run_ipsec(spec);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(tree_entries(r).count("conf/t1.conf"), 0u);
+
+    spec.runtime[1].second = "198.51.100.1";
+    r = run_ipsec(spec);
+    EXPECT_EQ(r.status, 0);
+    std::string c = file(r, tree + "/conf/t1.conf");
+    EXPECT_EQ(c.find("auto=start"), std::string::npos) << c;
+    EXPECT_EQ(c.find("rightid"), std::string::npos) << c;
+}
+
 TEST(IpsecRun, ReadyInterfaceWithoutAddressIsSkipped) {
     nsrun::Spec spec;
     spec.config_json = tunnels(psk_tunnel("t1"));
