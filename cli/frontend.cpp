@@ -1,6 +1,8 @@
 #include "frontend.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 
 #include "anvil.h"
@@ -118,8 +120,9 @@ void print_usage(void) {
     std::fputs(usage_text, stderr);
 }
 
-int run_direct(int argc, char **argv) {
-    log_init("config", 0, 1);
+namespace {
+
+int dispatch_direct(int argc, char **argv) {
 
     std::string_view cmd = argv[1];
     int nargs = argc - 2;
@@ -138,4 +141,19 @@ int run_direct(int argc, char **argv) {
     if (cmd == "map")
         return nargs >= 1 ? direct_map(argc, argv) : usage_error();
     return usage_error();
+}
+
+}  // namespace
+
+int run_direct(int argc, char **argv) {
+    log_init("config", 0, 1);
+    int status = dispatch_direct(argc, argv);
+    // A value that never reached the caller (a full disk, a closed pipe) is
+    // a failure, not a success with nothing printed.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "config: cannot write standard output: %s\n", std::strerror(errno));
+        if (status == 0)
+            status = 1;
+    }
+    return status;
 }

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,6 +28,16 @@ int start_server(long fd) {
         return 255;
     if (pid > 0)
         return 0;
+    // The server never writes to standard output.  Letting go of it means a
+    // caller that reads our output (eval $(config start)) sees its end when
+    // this parent exits, instead of waiting for the whole session.
+    int null_fd = open("/dev/null", O_WRONLY);
+    if (null_fd >= 0) {
+        if (null_fd != STDOUT_FILENO) {
+            dup2(null_fd, STDOUT_FILENO);
+            close(null_fd);
+        }
+    }
     // A number beyond any descriptor reads as a closed socket.
     return config_server(fd <= INT_MAX ? static_cast<int>(fd) : -1);
 }

@@ -1,5 +1,12 @@
 // The config server's frames and loop, driven over a socket pair against
 // the real program.  None of these requests needs the store.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "frames.h"
@@ -180,6 +187,53 @@ TEST(ServerEnd, WriteFailureEndsWith255) {
     s.send(request("ident", {"x"}));
     EXPECT_EQ(s.wait(true), 255);
     EXPECT_EQ(s.errors(), "config server: write failed: Broken pipe\n");
+}
+
+}  // namespace
+
+namespace {
+
+// `eval $(config start)` reads the program's output to its end: that end
+// must come when `start` returns, not when the session is over.
+TEST(ServerStart, StandardOutputIsReleasedWhenStartReturns) {
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
+    int ends[2], out[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+    pid_t starter = fork();
+    if (starter == 0) {
+        dup2(out[1], 1);
+        int server_end = dup(ends[1]);
+        setenv("CONFIG_SOCKET", std::to_string(server_end).c_str(), 1);
+        execl(CONFIG_BINARY, "config", "start", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    close(ends[1]);
+    int status = 0;
+    waitpid(starter, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+
+    pollfd p{out[0], POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 5000), 1) << "output still held open";
+    char c;
+    EXPECT_EQ(read(out[0], &c, 1), 0) << "nothing printed, and the end comes at once";
+    close(out[0]);
+
+    // The server itself is still there.
+    bytes req = request("ident", {"x"});
+    ASSERT_EQ(write(ends[0], req.data(), req.size()), ssize_t(req.size()));
+    char reply[24];
+    size_t got = 0;
+    while (got < sizeof reply) {
+        ssize_t n = read(ends[0], reply + got, sizeof reply - got);
+        ASSERT_GT(n, 0);
+        got += size_t(n);
+    }
+    EXPECT_EQ(bytes(reply, sizeof reply), bare_reply(0));
+    close(ends[0]);
+    ASSERT_GT(waitpid(-1, &status, 0), 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace
