@@ -1,0 +1,237 @@
+#include "anvil.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string str(const unique_text &t) { return t ? t.get() : "<null>"; }
+
+struct TempDir {
+    std::string path;
+    TempDir()
+    {
+        char tmpl[] = "/tmp/anvil_test.XXXXXX";
+        path = mkdtemp(tmpl);
+    }
+    ~TempDir() { std::string cmd = "rm -rf " + path; (void)!system(cmd.c_str()); }
+    std::string operator/(const char *name) const { return path + "/" + name; }
+};
+
+TEST(Escape, OnePassReplacementNotRescanned)
+{
+    // "'" becomes "'\''", which itself holds "'" and "\": neither may be
+    // replaced again.
+    const escape_pair table[] = {{"\\", "\\\\"}, {"'", "'\\''"}, {nullptr, nullptr}};
+    unique_text t(escape("a'b\\c", table));
+    EXPECT_EQ(str(t), "a'\\''b\\\\c");
+}
+
+TEST(Escape, EarlierRowWinsAndNullText)
+{
+    const escape_pair table[] = {{"ab", "X"}, {"a", "Y"}, {"", "never"}, {nullptr, nullptr}};
+    EXPECT_EQ(str(unique_text(escape("aab b", table))), "YX b");
+    EXPECT_EQ(escape(nullptr, table), nullptr);
+    EXPECT_EQ(str(unique_text(escape("", table))), "");
+}
+
+TEST(StringList, NullListIsEmpty)
+{
+    EXPECT_EQ(sl_len(nullptr), 0u);
+    EXPECT_EQ(sl_get(nullptr, 0), nullptr);
+    EXPECT_EQ(sl_find(nullptr, "x"), 0);
+    EXPECT_EQ(str(unique_text(sl_join(nullptr, ","))), "");
+    sl_free(nullptr);
+
+    unique_sl l(sl_append(nullptr, "a"));
+    ASSERT_TRUE(l);
+    EXPECT_EQ(sl_len(l.get()), 1u);
+}
+
+TEST(StringList, AppendCopiesFindJoin)
+{
+    std::string owned = "first";
+    sl_list *l = sl_new();
+    EXPECT_EQ(str(unique_text(sl_join(l, ","))), "");
+    l = sl_append(l, owned.c_str());
+    owned = "changed";
+    l = sl_append_printf(l, "%s-%d", "n", 5);
+    unique_sl list(l);
+    EXPECT_STREQ(sl_get(l, 0), "first");
+    EXPECT_STREQ(sl_get(l, 1), "n-5");
+    EXPECT_EQ(sl_get(l, 2), nullptr);
+    EXPECT_EQ(sl_find(l, "n-5"), 1);
+    EXPECT_EQ(sl_find(l, "n"), 0);
+    EXPECT_EQ(str(unique_text(sl_join(l, ", "))), "first, n-5");
+}
+
+TEST(StringList, Split)
+{
+    EXPECT_EQ(sl_split(nullptr, ','), nullptr);
+    unique_sl empty(sl_split("", ','));
+    ASSERT_EQ(sl_len(empty.get()), 1u);
+    EXPECT_STREQ(sl_get(empty.get(), 0), "");
+    unique_sl l(sl_split(",a,,b,", ','));
+    ASSERT_EQ(sl_len(l.get()), 5u);
+    EXPECT_STREQ(sl_get(l.get(), 1), "a");
+    EXPECT_STREQ(sl_get(l.get(), 2), "");
+    EXPECT_STREQ(sl_get(l.get(), 4), "");
+}
+
+TEST(Ip4Network, Parse)
+{
+    unsigned addr = 0;
+    int prefix = 0;
+    ASSERT_TRUE(xip4_parse_network("192.168.1.0/24", &addr, &prefix));
+    EXPECT_EQ(prefix, 24);
+    const unsigned char *b = reinterpret_cast<const unsigned char *>(&addr);
+    EXPECT_EQ(b[0], 192);
+    EXPECT_EQ(b[3], 0);
+    ASSERT_TRUE(xip4_parse_network("10.0.0.1", &addr, &prefix));
+    EXPECT_EQ(prefix, 32);
+    ASSERT_TRUE(xip4_parse_network("0.0.0.0/0", &addr, &prefix));
+    EXPECT_EQ(prefix, 0);
+    EXPECT_EQ(addr, 0u);
+
+    addr = 7;
+    prefix = 7;
+    for (const char *bad : {"", "10.0.0.0/33", "10.0.0.0/", "10.0.0/8", "10.0.0.256/8",
+                            "10.0.0.0/8x", "10.0.0.0/-1", "a.b.c.d/8", "10.0.0.0 /8",
+                            "10.0.0.0/008"}) {
+        EXPECT_FALSE(xip4_parse_network(bad, &addr, &prefix)) << bad;
+    }
+    EXPECT_EQ(addr, 7u);
+    EXPECT_EQ(prefix, 7);
+}
+
+TEST(Files, WriteReadPrintf)
+{
+    TempDir d;
+    std::string p = d / "f";
+    EXPECT_EQ(file_exists(p.c_str()), 0);
+    EXPECT_EQ(file_read(p.c_str()), nullptr);
+    ASSERT_EQ(file_write(p.c_str(), "one\ntwo\n"), 1);
+    EXPECT_EQ(str(unique_text(file_read(p.c_str()))), "one\ntwo\n");
+    ASSERT_EQ(file_printf(p.c_str(), "%d-%s", 3, "x"), 1);
+    EXPECT_EQ(str(unique_text(file_read(p.c_str()))), "3-x");
+    EXPECT_EQ(file_write((d / "missing/f").c_str(), "x"), 0);
+}
+
+TEST(Files, ReplaceIsAtomicAndReportsFailure)
+{
+    TempDir d;
+    std::string tmp = d / "f.new", fin = d / "f";
+    ASSERT_EQ(file_write(fin.c_str(), "old"), 1);
+    // Hold the old file open: a rename leaves that view intact, an in-place
+    // rewrite would not.
+    int fd = open(fin.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(file_write(tmp.c_str(), "new"), 1);
+    EXPECT_EQ(file_replace(1, tmp.c_str(), fin.c_str(), 0), 1);
+    EXPECT_EQ(str(unique_text(file_read(fin.c_str()))), "new");
+    EXPECT_EQ(file_exists(tmp.c_str()), 0);
+    char buf[8] = {};
+    EXPECT_EQ(read(fd, buf, sizeof buf), 3);
+    EXPECT_STREQ(buf, "old");
+    close(fd);
+
+    // A missing temporary file fails and leaves the final one alone; so does
+    // a destination in a directory that does not exist.
+    EXPECT_EQ(file_replace(1, (d / "none").c_str(), fin.c_str(), 0), 0);
+    ASSERT_EQ(file_write(tmp.c_str(), "x"), 1);
+    EXPECT_EQ(file_replace(0, tmp.c_str(), (d / "no/dir").c_str(), 0), 0);
+    EXPECT_EQ(file_exists(tmp.c_str()), 0);
+    EXPECT_EQ(str(unique_text(file_read(fin.c_str()))), "new");
+}
+
+TEST(Process, CaptureSearchesPathAndFeedsInput)
+{
+    unique_text out(_process_capture(-1, -1, 1, 0, nullptr, "echo", "a b", "c", nullptr));
+    EXPECT_EQ(str(out), "a b c\n");
+    // Arguments are never interpreted by a shell.
+    unique_text lit(_process_capture(-1, -1, 1, 0, nullptr, "printf", "%s", "$(id);x", nullptr));
+    EXPECT_EQ(str(lit), "$(id);x");
+    unique_text cat(_process_capture(-1, -1, 1, -1, "piped\ntext", "cat", nullptr));
+    EXPECT_EQ(str(cat), "piped\ntext");
+    // No input: the child reads an empty stdin instead of hanging.
+    unique_text none(_process_capture(-1, -1, 1, 0, nullptr, "cat", nullptr));
+    EXPECT_EQ(str(none), "");
+}
+
+TEST(Process, CaptureLargeInputAndOutput)
+{
+    // Larger than any pipe buffer in both directions at once.
+    std::string big(1 << 20, 'x');
+    unique_text out(_process_capture(-1, -1, 1, 0, big.c_str(), "cat", nullptr));
+    ASSERT_TRUE(out);
+    EXPECT_EQ(std::string(out.get()).size(), big.size());
+    // A child that ignores its input must not make the caller fail.
+    unique_text early(_process_capture(-1, -1, 1, 0, big.c_str(), "true", nullptr));
+    EXPECT_EQ(str(early), "");
+}
+
+TEST(Process, CaptureFailsWhenProgramCannotRun)
+{
+    EXPECT_EQ(_process_capture(-1, -1, 1, 0, nullptr, "no-such-program-anvil", nullptr), nullptr);
+    EXPECT_EQ(_process_capture(-1, -1, 1, 0, nullptr, "/nonexistent/prog", nullptr), nullptr);
+    EXPECT_EQ(_process_capture(-1, -1, 1, 0, nullptr, "/etc", nullptr), nullptr);
+    // Killed by a signal: the output is not trusted.
+    EXPECT_EQ(_process_capture(-1, -1, 1, 0, nullptr, "sh", "-c", "echo x; kill -9 $$", nullptr),
+              nullptr);
+    // A program that ran and failed still gives its output.
+    unique_text f(_process_capture(-1, -1, 1, 0, nullptr, "sh", "-c", "echo out; exit 3", nullptr));
+    EXPECT_EQ(str(f), "out\n");
+}
+
+TEST(Process, ExecAndWaitStatus)
+{
+    int h = _process_exec_fd(-1, -1, -1, -1, "sh", "-c", "exit 7", nullptr);
+    ASSERT_GT(h, 0);
+    EXPECT_EQ(process_wait(h), 7);
+    h = _process_exec_fd(-1, -1, -1, -1, "true", nullptr);
+    EXPECT_EQ(process_wait(h), 0);
+    h = _process_exec_fd(-1, -1, -1, -1, "sh", "-c", "kill -TERM $$", nullptr);
+    EXPECT_EQ(process_wait(h), 128 + 15);
+    EXPECT_EQ(_process_exec_fd(-1, -1, -1, -1, "no-such-program-anvil", nullptr), -1);
+    EXPECT_EQ(process_wait(-1), -1);
+}
+
+TEST(Process, ExecRedirectsDescriptors)
+{
+    TempDir d;
+    std::string p = d / "out";
+    int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    int h = _process_exec_fd(-1, fd, fd, -1, "sh", "-c", "echo out; echo err >&2", nullptr);
+    EXPECT_EQ(process_wait(h), 0);
+    close(fd);
+    EXPECT_EQ(str(unique_text(file_read(p.c_str()))), "out\nerr\n");
+}
+
+TEST(Log, StderrCopyExpandsErrno)
+{
+    log_init("anvil-test", 0, 1);
+    testing::internal::CaptureStderr();
+    errno = ENOENT;
+    log_error("open %s: %m", "x");
+    log_error("done\n");
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "anvil-test: open x: No such file or directory\nanvil-test: done\n");
+    log_init("anvil-test", 0, 0);
+    testing::internal::CaptureStderr();
+    log_error("quiet");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(Text, Xasprintf)
+{
+    char *s = nullptr;
+    EXPECT_EQ(xasprintf(&s, "%s=%d", "k", 42), 4);
+    unique_text owner(s);
+    EXPECT_EQ(str(owner), "k=42");
+}
+
+}  // namespace
