@@ -1,0 +1,211 @@
+// The server's commands on a real working copy.  The copy is opened with
+// the three-path "load"/"update" on a file of the test's own, so nothing
+// outside a temporary directory is read or written.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include "frames.h"
+
+using namespace frames;
+
+namespace {
+
+const char stored[] =
+    R"({"auth": {"ldap": {"bind_dn": "cn=reader", "bind_password": "s3cret", "timeout": 20}},)"
+    R"( "vpn": {"ipsec": {"tunnel": {"alpha": {"mode": "transport"}, "beta": {},)"
+    R"( "gamma": {"mode": "transport"}}}}})";
+
+class Commands : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char dir_template[] = "/tmp/config-commands-XXXXXX";
+        ASSERT_NE(mkdtemp(dir_template), nullptr);
+        dir = dir_template;
+        file = dir + "/config.json";
+        std::ofstream(file) << stored;
+    }
+    void TearDown() override {
+        std::string cmd = "rm -rf '" + dir + "'";
+        ASSERT_EQ(system(cmd.c_str()), 0);
+    }
+    std::string contents() const {
+        std::ifstream in(file);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    reply load(server &s, const char *how = "load") { return s.call(how, {file, "", ""}); }
+
+    std::string dir, file;
+};
+
+TEST_F(Commands, OpenGroupRefusesSecondCopyAndBadCounts) {
+    server s;
+    EXPECT_EQ(s.call("load", {file, ""}).result, -1) << "two paths";
+    EXPECT_EQ(s.call("get", {"auth.ldap.timeout"}).result, -1) << "nothing was opened";
+    EXPECT_EQ(s.call("create").result, -1);
+    EXPECT_EQ(s.call("try-create", {"a", "b"}).result, -1);
+
+    EXPECT_EQ(load(s).result, 0);
+    // A second opener, whatever its arguments, leaves the first copy alone.
+    EXPECT_EQ(load(s).result, -1);
+    EXPECT_EQ(s.call("load-baked").result, -1);
+    EXPECT_EQ(s.call("update", {"x"}).result, -1);
+    auto r = s.call("get", {"auth.ldap.timeout"});
+    EXPECT_EQ(r.result, 0);
+    EXPECT_EQ(r.data, "20");
+
+    EXPECT_EQ(s.call("free").result, 0);
+    EXPECT_EQ(s.call("get", {"auth.ldap.timeout"}).result, -1);
+    EXPECT_EQ(s.call("free").result, -1);
+    EXPECT_EQ(load(s).result, 0) << "free, then a new working copy";
+    EXPECT_EQ(s.call("get", {"auth.ldap.bind_dn"}).data, "cn=reader");
+    EXPECT_EQ(s.wait(), 0);
+}
+
+TEST_F(Commands, ArgumentCountsAreChecked) {
+    server s;
+    ASSERT_EQ(load(s).result, 0);
+    for (auto [cmd, args] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+             {"get", {}}, {"get", {"a", "b"}}, {"set", {"auth.ldap.timeout"}},
+             {"type", {}}, {"count", {}}, {"exists", {}}, {"exists", {"a", "b", "c"}},
+             {"option-exists", {"auth.ldap.tls"}}, {"keys", {}}, {"new", {}},
+             {"delete", {}}, {"find", {}}, {"find", {"vpn.ipsec.tunnel", "mode"}},
+             {"json", {"a", "b"}}, {"dump", {"a", "b"}}, {"dump-public", {"a", "b"}},
+             {"validate", {"x"}}, {"commit", {"force"}}, {"commit", {"-f", "-f"}},
+             {"cancel", {"x"}}, {"free", {"x"}}, {"ident", {}}, {"ident", {"a", "b"}}}) {
+        auto r = s.call(cmd, args);
+        EXPECT_EQ(r.result, -1) << cmd << " with " << args.size();
+        EXPECT_EQ(r.data, std::nullopt) << cmd;
+    }
+    EXPECT_EQ(s.call("get", {"auth.ldap.timeout"}).data, "20") << "still loaded";
+}
+
+TEST_F(Commands, QueriesOnTheWorkingCopy) {
+    server s;
+    ASSERT_EQ(load(s).result, 0);
+
+    auto count = s.call("count", {"vpn.ipsec.tunnel"});
+    EXPECT_EQ(count.result, 0);
+    EXPECT_EQ(count.data, "3");
+
+    auto keys = s.call("keys", {"vpn.ipsec.tunnel"});
+    EXPECT_EQ(keys.result, 0);
+    EXPECT_EQ(keys.data, "alpha beta gamma");
+    EXPECT_EQ(s.call("keys", {"vpn.ipsec.tunnel.nothere"}).result, -1);
+
+    // One argument: a key at the top; two: a key of the object at path.
+    EXPECT_EQ(s.call("exists", {"auth"}).result, 0);
+    EXPECT_EQ(s.call("exists", {"nothere"}).result, -1);
+    EXPECT_EQ(s.call("exists", {"vpn.ipsec.tunnel", "beta"}).result, 0);
+    EXPECT_EQ(s.call("exists", {"vpn.ipsec.tunnel", "delta"}).result, -1);
+    EXPECT_EQ(s.call("exists", {"vpn.ipsec.nothere", "beta"}).result, -1);
+
+    EXPECT_EQ(s.call("option-exists", {"auth.ldap.tls", "start_tls"}).result, 0);
+    EXPECT_EQ(s.call("option-exists", {"auth.ldap.tls", "sometimes"}).result, -1);
+    EXPECT_EQ(s.call("option-exists", {"auth.ldap.nothere", "on"}).result, -1);
+
+    auto found = s.call("find", {"vpn.ipsec.tunnel", "mode", "transport"});
+    EXPECT_EQ(found.result, 0);
+    ASSERT_TRUE(found.data);
+    EXPECT_NE(found.data->find("alpha"), std::string::npos);
+    EXPECT_NE(found.data->find("gamma"), std::string::npos);
+    EXPECT_EQ(found.data->find("beta"), std::string::npos);
+    auto all = s.call("find", {"vpn.ipsec.tunnel"});
+    EXPECT_EQ(all.result, 0) << "only a path: an empty pair vector";
+    ASSERT_TRUE(all.data);
+    EXPECT_NE(all.data->find("beta"), std::string::npos);
+
+    auto type = s.call("type", {"auth.ldap.timeout"});
+    EXPECT_EQ(type.result, 0);
+    EXPECT_TRUE(type.data && !type.data->empty());
+
+    auto dump = s.call("dump", {"auth.ldap"});
+    ASSERT_TRUE(dump.data);
+    EXPECT_NE(dump.data->find("s3cret"), std::string::npos);
+    auto pub = s.call("dump-public", {"auth.ldap"});
+    ASSERT_TRUE(pub.data);
+    EXPECT_EQ(pub.data->find("s3cret"), std::string::npos);
+    EXPECT_NE(pub.data->find("cn=reader"), std::string::npos);
+    auto json = s.call("json", {"auth.ldap"});
+    ASSERT_TRUE(json.data);
+    EXPECT_NE(json.data->find("\"cn=reader\""), std::string::npos);
+    EXPECT_EQ(s.call("json").result, 0);
+}
+
+TEST_F(Commands, EditsCancelAndCommit) {
+    server s;
+    ASSERT_EQ(load(s, "update").result, 0);
+
+    auto added = s.call("new", {"vpn.ipsec.tunnel"});
+    EXPECT_EQ(added.result, 0);
+    ASSERT_TRUE(added.data && !added.data->empty()) << "the new entry's key";
+    EXPECT_EQ(s.call("exists", {"vpn.ipsec.tunnel", *added.data}).result, 0);
+    EXPECT_EQ(s.call("new", {"vpn.ipsec.tunnel", "delta"}).result, 0);
+    EXPECT_EQ(s.call("count", {"vpn.ipsec.tunnel"}).data, "5");
+    EXPECT_EQ(s.call("delete", {"vpn.ipsec.tunnel.alpha"}).result, 0);
+    EXPECT_EQ(s.call("exists", {"vpn.ipsec.tunnel", "alpha"}).result, -1);
+
+    // cancel drops the edits and keeps the copy loaded.
+    EXPECT_EQ(s.call("cancel").result, 0);
+    EXPECT_EQ(s.call("count", {"vpn.ipsec.tunnel"}).data, "3");
+    EXPECT_EQ(s.call("exists", {"vpn.ipsec.tunnel", "alpha"}).result, 0);
+    EXPECT_EQ(contents(), stored);
+
+    EXPECT_EQ(s.call("set", {"auth.ldap.timeout", "45"}).result, 0);
+    EXPECT_EQ(s.call("new", {"vpn.ipsec.tunnel", "delta"}).result, 0);
+    EXPECT_EQ(s.call("validate").result, 0);
+    EXPECT_EQ(s.call("commit").result, 0);
+    EXPECT_EQ(s.call("get", {"auth.ldap.timeout"}).data, "45") << "commit keeps the copy";
+    EXPECT_EQ(s.call("free").result, 0);
+    EXPECT_NE(contents().find("45"), std::string::npos);
+    EXPECT_NE(contents().find("delta"), std::string::npos);
+
+    EXPECT_EQ(load(s).result, 0);
+    EXPECT_EQ(s.call("get", {"auth.ldap.timeout"}).data, "45");
+    EXPECT_EQ(s.call("count", {"vpn.ipsec.tunnel"}).data, "4");
+}
+
+TEST_F(Commands, ForcedCommit) {
+    server s;
+    ASSERT_EQ(load(s, "update").result, 0);
+    EXPECT_EQ(s.call("set", {"auth.ldap.timeout", "33"}).result, 0);
+    EXPECT_EQ(s.call("commit", {"-f"}).result, 0);
+    EXPECT_EQ(s.call("free").result, 0);
+    EXPECT_NE(contents().find("33"), std::string::npos);
+}
+
+TEST_F(Commands, StoreErrorGivesTwoOnceAndKeepsTheCopy) {
+    server s;
+    ASSERT_EQ(load(s, "update").result, 0);
+    for (auto [path, value] : std::vector<std::pair<std::string, std::string>>{
+             {"auth.ldap.timeout", "many"},
+             {"auth.ldap.tls", "sometimes"},
+             {"auth.no.such.key", "1"}}) {
+        EXPECT_EQ(s.call("set", {path, value}).result, 2) << path << " " << value;
+        // The flag was cleared: the next request starts clean.
+        auto r = s.call("get", {"auth.ldap.timeout"});
+        EXPECT_EQ(r.result, 0);
+        EXPECT_EQ(r.data, "20") << "a rejected set changes nothing";
+    }
+    EXPECT_EQ(s.call("set", {"auth.ldap.timeout", "50"}).result, 0);
+    EXPECT_EQ(s.call("commit").result, 0);
+    EXPECT_EQ(s.call("free").result, 0);
+    EXPECT_NE(contents().find("50"), std::string::npos);
+}
+
+TEST_F(Commands, IdentWorksWithAndWithoutCopy) {
+    server s;
+    EXPECT_EQ(s.call("ident", {std::string(50, 'n')}).result, 0);
+    ASSERT_EQ(load(s).result, 0);
+    EXPECT_EQ(s.call("ident", {"second"}).result, 0);
+    EXPECT_EQ(s.call("get", {"auth.ldap.timeout"}).data, "20");
+}
+
+}  // namespace
