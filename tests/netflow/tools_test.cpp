@@ -38,6 +38,7 @@ nsrun::Result run_in_netns(const std::string& program, std::vector<std::string> 
     spec.args = {"--net", program};
     spec.args.insert(spec.args.end(), args.begin(), args.end());
     spec.env["XTABLES_LIBDIR"] = xtables_libdir;
+    spec.has_config = false;
     return nsrun::run(spec);
 }
 
