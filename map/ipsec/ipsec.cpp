@@ -5,6 +5,7 @@
 #include "ipsec.h"
 
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
