@@ -182,6 +182,7 @@ TEST(IpsecConn, AddressPolicyAndDynamicRemote) {
 }
 
 struct IdentityCase {
+    const char *name;
     const char *id_json;
     const char *expected;  // "" = no rightid line
 };
@@ -206,17 +207,18 @@ TEST_P(IpsecIdentity, RemoteIdentityLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Types, IpsecIdentity,
-    ::testing::Values(IdentityCase{R"({"type": "any"})", "%any"},
-                      IdentityCase{R"({"type": "raw", "raw_id": "C=US, CN=peer"})", "C=US, CN=peer"},
-                      IdentityCase{R"({"type": "fqdn", "fqdn_id": "abc"})", "fqdn:abc"},
-                      IdentityCase{R"({"type": "fqdn", "fqdn_id": "@[abc]"})", "fqdn:abc"},
-                      IdentityCase{R"({"type": "raw", "raw_id": "@["})", ""},
-                      IdentityCase{R"({"type": "keyid"})", "keyid:"},
-                      IdentityCase{R"({"type": "rfc822", "rfc822_id": "a@example.com"})", "rfc822:a@example.com"},
-                      IdentityCase{R"({"type": "ipv6", "ipv6_id": "2001:db8::5"})", "ipv6:2001:db8::5"},
-                      IdentityCase{R"({"type": "mac_address"})", "keyid:00:11:22:33:44:55"},
-                      IdentityCase{R"({"type": "serial_number"})", ""},
-                      IdentityCase{R"({"type": "default"})", ""}));
+    ::testing::Values(IdentityCase{"Any", R"({"type": "any"})", "%any"},
+                      IdentityCase{"Raw", R"({"type": "raw", "raw_id": "C=US, CN=peer"})", "C=US, CN=peer"},
+                      IdentityCase{"Fqdn", R"({"type": "fqdn", "fqdn_id": "abc"})", "fqdn:abc"},
+                      IdentityCase{"FqdnVerbatim", R"({"type": "fqdn", "fqdn_id": "@[abc]"})", "fqdn:abc"},
+                      IdentityCase{"VerbatimEmpty", R"({"type": "raw", "raw_id": "@["})", ""},
+                      IdentityCase{"KeyidUnset", R"({"type": "keyid"})", "keyid:"},
+                      IdentityCase{"Rfc822", R"({"type": "rfc822", "rfc822_id": "a@example.com"})", "rfc822:a@example.com"},
+                      IdentityCase{"Ipv6", R"({"type": "ipv6", "ipv6_id": "2001:db8::5"})", "ipv6:2001:db8::5"},
+                      IdentityCase{"MacAddress", R"({"type": "mac_address"})", "keyid:00:11:22:33:44:55"},
+                      IdentityCase{"SerialUnknown", R"({"type": "serial_number"})", ""},
+                      IdentityCase{"Default", R"({"type": "default"})", ""}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 TEST(IpsecConn, NhrpTunnelGetsUniqueIdsBlockOnlyForItsOwnName) {
     nsrun::Spec spec;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "ipsec_test.h"
 
@@ -24,28 +25,44 @@ static std::string read_file(const std::string &path) {
     return shell("cat '" + path + "'");
 }
 
-const pki &credentials() {
-    static pki p = [] {
-        pki k;
-        char tmpl[] = "/tmp/ipsec-test-XXXXXX";
-        k.dir = mkdtemp(tmpl);
-        const std::string d = k.dir;
+// Keys and certificates are made once per build tree and shared by every
+// test process (ctest runs each test on its own).
+static pki make_credentials() {
+    pki k;
+    const std::string cache = IPSEC_TEST_PKI_DIR;
+    std::string parent = cache.substr(0, cache.rfind('/'));
+    if (shell("test -e '" + cache + "/done' && echo yes") != "yes\n") {
+        std::string tmpl_text = parent + "/pki-XXXXXX";
+        std::vector<char> tmpl(tmpl_text.begin(), tmpl_text.end());
+        tmpl.push_back('\0');
+        const std::string d = mkdtemp(tmpl.data());
         for (int i = 0; i < 3; ++i) {
             std::string n = std::to_string(i);
             shell("openssl req -x509 -newkey rsa:2048 -nodes -keyout " + d + "/ca" + n + ".key -out " + d + "/ca" + n +
-                  ".pem -subj '/C=US/O=Test/CN=Test CA " + n + "' -days 30 2>/dev/null");
-            k.ca[i] = read_file(d + "/ca" + n + ".pem");
+                  ".pem -subj '/C=US/O=Test/CN=Test CA " + n + "' -days 3650 2>/dev/null");
         }
         shell("openssl genrsa -out " + d + "/key.pem 2048 2>/dev/null");
         shell("openssl rsa -in " + d + "/key.pem -aes256 -passout 'pass:p4ss word' -out " + d + "/key_enc.pem 2>/dev/null");
         shell("openssl rsa -in " + d + "/key.pem -pubout -out " + d + "/pub.pem 2>/dev/null");
-        shell("openssl req -new -x509 -key " + d + "/key.pem -subj '/CN=router' -days 30 -out " + d + "/cert.pem 2>/dev/null");
-        k.key = read_file(d + "/key.pem");
-        k.key_enc = read_file(d + "/key_enc.pem");
-        k.pub = read_file(d + "/pub.pem");
-        k.cert = read_file(d + "/cert.pem");
-        return k;
-    }();
+        shell("openssl req -new -x509 -key " + d + "/key.pem -subj '/CN=router' -days 3650 -out " + d +
+              "/cert.pem 2>/dev/null");
+        shell("touch " + d + "/done");
+        // Another test process may have finished first: keep its set.
+        if (rename(d.c_str(), cache.c_str()) != 0)
+            shell("rm -rf '" + d + "'");
+    }
+    k.dir = cache;
+    for (int i = 0; i < 3; ++i)
+        k.ca[i] = read_file(cache + "/ca" + std::to_string(i) + ".pem");
+    k.key = read_file(cache + "/key.pem");
+    k.key_enc = read_file(cache + "/key_enc.pem");
+    k.pub = read_file(cache + "/pub.pem");
+    k.cert = read_file(cache + "/cert.pem");
+    return k;
+}
+
+const pki &credentials() {
+    static const pki p = make_credentials();
     return p;
 }
 
@@ -154,6 +171,7 @@ TEST(IpsecRun, EveryTunnelSkippedGivesStatus1) {
 }
 
 struct FailoverCase {
+    const char *name;
     const char *ready4, *ready6;  // nullptr: not published
     bool included;
 };
@@ -177,10 +195,14 @@ TEST_P(IpsecFailover, BackupFollowsThePrimarysReadiness) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Readiness, IpsecFailover,
-                         ::testing::Values(FailoverCase{"1", "1", false}, FailoverCase{"1", nullptr, false},
-                                           FailoverCase{nullptr, "1", false}, FailoverCase{"1", "0", true},
-                                           FailoverCase{"0", nullptr, true}, FailoverCase{nullptr, nullptr, true},
-                                           FailoverCase{"3", "2", true}));
+                         ::testing::Values(FailoverCase{"BothUp", "1", "1", false},
+                                           FailoverCase{"Ipv4Up", "1", nullptr, false},
+                                           FailoverCase{"Ipv6Up", nullptr, "1", false},
+                                           FailoverCase{"Ipv6Down", "1", "0", true},
+                                           FailoverCase{"Ipv4Down", "0", nullptr, true},
+                                           FailoverCase{"Unknown", nullptr, nullptr, true},
+                                           FailoverCase{"Neither", "3", "2", true}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST(IpsecRun, FailoverNamingItselfIsAlwaysProcessed) {
     nsrun::Spec spec;
