@@ -41,16 +41,18 @@ void sl_free(sl_list *list);
 
 /* ---- files ------------------------------------------------------------- */
 int file_exists(const char *path);
-/* Whole file as a new text, or null. */
+/* Whole file as a new text, or null.  Text after a NUL byte is not seen. */
 char *file_read(const char *path);
-/* Creates or replaces the file with the text; 1 on success, 0 on failure. */
+/* Creates or replaces (truncates and rewrites in place) the file with the
+ * text; 1 on success, 0 on failure.  A null text writes an empty file. */
 int file_write(const char *path, const char *text);
 int file_printf(const char *path, const char *fmt, ...)
     __attribute__((format(printf, 2, 3)));
 /* Moves the finished temporary file tmp over final atomically (rename).
  * sync != 0: the file's data is flushed to disk first and the directory
  * after the rename.  flags is reserved (0).  Returns 1 on success, 0 when
- * the move failed (tmp is then removed and final is left as it was). */
+ * the move failed (tmp is then removed and final is left as it was).  Both
+ * names must be on one file system, normally in one directory. */
 int file_replace(int sync, const char *tmp, const char *final, int flags);
 
 /* ---- child processes --------------------------------------------------
@@ -64,12 +66,17 @@ int file_replace(int sync, const char *tmp, const char *final, int flags);
  *     /dev/null (stdin) and the parent's stderr;
  *   capture: must be 1 (standard output is captured);
  *   reserved: 0 or -1;
- *   input: text written to the child's standard input, or null. */
+ *   input: text written to the child's standard input, or null.
+ * The output is returned whatever the exit status; null means the program
+ * could not be started (not found, not executable) or was killed by a
+ * signal, when its output may be cut short. */
 char *_process_capture(int stdin_fd, int stderr_fd, int capture, int reserved,
                        const char *input, const char *program, ...);
 /* Starts program with the null-terminated argument list that follows it;
- * descriptors -1 mean inherit.  Returns a handle for process_wait, -1 when
- * the program could not be started. */
+ * descriptors -1 mean inherit.  extra_fd, when not -1, stays open in the
+ * child under its own number (every other descriptor the caller opened
+ * close-on-exec stays closed).  Returns a handle for process_wait, -1 when
+ * the program could not be started (exec failures are detected). */
 int _process_exec_fd(int stdin_fd, int stdout_fd, int stderr_fd, int extra_fd,
                      const char *program, ...);
 /* Waits for the child; returns its exit status (0..255), 128+signal when it
@@ -78,7 +85,11 @@ int process_wait(int handle);
 
 /* ---- logging ------------------------------------------------------------
  * Messages go to syslog under the identity given to log_init, and also to
- * standard error when to_stderr is non-zero.  The format may use %m. */
+ * standard error when to_stderr is non-zero, as "IDENT: message" with a line
+ * feed added when missing.  The format may use %m.  log_debug reaches
+ * standard error only when the environment variable ANVIL_DEBUG is set too,
+ * so that debug output never mixes into what callers parse.  A facility of
+ * 0 means LOG_USER. */
 void log_init(const char *ident, int facility, int to_stderr);
 void log_error(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 void log_debug(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -97,8 +108,10 @@ char *escape(const char *text, const escape_pair *table);
  * failure (then *result is null). */
 int xasprintf(char **result, const char *fmt, ...)
     __attribute__((format(printf, 2, 3)));
-/* Parses "a.b.c.d/p" (p 0..32); address in network byte order.  Non-zero on
- * success; outputs untouched on failure. */
+/* Parses "a.b.c.d/p" (p 0..32, at most two digits); address in network
+ * byte order.  A bare "a.b.c.d" is a host: prefix 32.  Each part of the
+ * address is decimal 0..255 without leading zeros.  Non-zero on success;
+ * outputs untouched on failure. */
 int xip4_parse_network(const char *text, unsigned int *address, int *prefix);
 
 #ifdef __cplusplus

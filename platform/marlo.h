@@ -5,7 +5,10 @@
 extern "C" {
 #endif
 /* argv: null-terminated argument vector, argv[0] the program path.  Returns
- * non-zero when the real user may run it.  The superuser always may. */
+ * non-zero when the real user may run it.  The superuser always may; anyone
+ * else needs a grant of the command word argv[1] in /etc/marlo/policy
+ * (format: docs/permissions.md).  A missing, unreadable or unsafe policy
+ * grants nothing. */
 int marlo_command_allowed(char *const argv[]);
 #ifdef __cplusplus
 }

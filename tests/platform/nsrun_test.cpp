@@ -61,12 +61,12 @@ TEST(Nsrun, RuntimeValuesEnvPathAndAfter)
     p.files["/opt/nsrun-bin/stand-in"] = "#!/bin/sh\necho stand-in \"$FOO\"\n";
     p.path_prepend = {"/opt/nsrun-bin"};
     p.env["FOO"] = "it's";
-    p.after = "true";
-    // Files are created without the execute bit; the run makes it executable.
-    p.program = "sh";
-    p.args = {"-c", "chmod +x /opt/nsrun-bin/stand-in; stand-in"};
+    p.files["/opt/nsrun-bin/data"] = "plain";
+    p.collect = {"/opt/nsrun-bin"};
     auto q = nsrun::run(p);
     EXPECT_EQ(q.out, "stand-in it's\n");
+    EXPECT_EQ(q.modes["/opt/nsrun-bin/stand-in"], 0755u);
+    EXPECT_EQ(q.modes["/opt/nsrun-bin/data"], 0644u);
 }
 
 TEST(Nsrun, RunsAsOtherUserAndRefusesOutsidePaths)

@@ -159,6 +159,9 @@ Result run(const Spec &spec)
         put(staged, data);
         sh << "mkdir -p \"$(dirname " << quote(path) << ")\"\ncp " << quote(staged) << " "
            << quote(path) << "\n";
+        // Stand-in programs are given as scripts; they need to be runnable.
+        if (data.compare(0, 2, "#!") == 0)
+            sh << "chmod 755 " << quote(path) << "\n";
     }
     if (spec.has_config) {
         put(h / "in" / "config.json", spec.config_json);

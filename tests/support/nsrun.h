@@ -23,7 +23,8 @@ struct Spec {
     std::vector<std::pair<std::string, std::string>> runtime;
     // Further files created before the run: absolute path -> contents.
     // Parent directories are created.  Paths under /run, /var/run,
-    // /etc/config or a directory in `tmpfs` only.
+    // /etc/config or a directory in `tmpfs` only.  Files that start with "#!" are made
+    // executable (mode 0755), the rest get 0644.
     std::map<std::string, std::string> files;
     // Further directories that get a fresh tmpfs (e.g. /etc/marlo, /sys/...).
     std::vector<std::string> tmpfs;
@@ -36,6 +37,7 @@ struct Spec {
     std::vector<std::string> path_prepend;
     std::string stdin_data;
     // Run the program as this uid/gid (after the set-up, which runs as root).
+    // Needs a root host: an unprivileged host maps only uid 0.
     int uid = 0, gid = 0;
     // Shell commands run inside the namespace after the program (as root),
     // e.g. to read the runtime store: their stdout lands in Result::after.
@@ -43,7 +45,9 @@ struct Spec {
 };
 
 struct Result {
-    int status = -1;  // exit status, 128+signal when killed
+    // Exit status, 128+signal when killed; -1 when the set-up failed (err
+    // then says why, e.g. a file outside the private mounts).
+    int status = -1;
     std::string out, err;
     // Collected paths: path -> contents; symlinks appear as "-> target";
     // directories as "<dir>".  A path that did not exist is absent.
