@@ -200,11 +200,18 @@ TEST_F(Commands, StoreErrorGivesTwoOnceAndKeepsTheCopy) {
     EXPECT_NE(contents().find("50"), std::string::npos);
 }
 
-TEST_F(Commands, IdentWorksWithAndWithoutCopy) {
+TEST_F(Commands, IdentNamesTheServerInItsLog) {
     server s;
-    EXPECT_EQ(s.call("ident", {std::string(50, 'n')}).result, 0);
+    const std::string name = "abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMN";  // 50
+    EXPECT_EQ(s.call("ident", {name}).result, 0) << "no working copy needed";
     ASSERT_EQ(load(s).result, 0);
-    EXPECT_EQ(s.call("ident", {"second"}).result, 0);
+    EXPECT_EQ(s.call("set", {"auth.ldap.timeout", "many"}).result, 2);
+    // The store's message carries the identity, cut to its first 42.
+    EXPECT_NE(s.errors().find(name.substr(0, 42) + ": "), std::string::npos) << s.errors();
+
+    EXPECT_EQ(s.call("ident", {"second"}).result, 0) << "also with a working copy";
+    EXPECT_EQ(s.call("set", {"auth.ldap.timeout", "many"}).result, 2);
+    EXPECT_NE(s.errors().find("\nsecond: "), std::string::npos) << s.errors();
     EXPECT_EQ(s.call("get", {"auth.ldap.timeout"}).data, "20");
 }
 

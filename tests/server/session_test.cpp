@@ -1,0 +1,135 @@
+// Whole sessions the way a shell script runs them: config-session starts
+// the server, config-client sends the commands, and direct-mode `config`
+// sees the outcome.  Run in a private namespace over the real store file.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "nsrun.h"
+
+namespace {
+
+const std::string stored = R"({"auth": {"ldap": {"bind_dn": "cn=reader", "timeout": 20}}})";
+const char config_file[] = "/etc/config/config.json";
+
+std::string client_dir() {
+    std::string path = CONFIG_CLIENT;
+    return path.substr(0, path.rfind('/'));
+}
+
+nsrun::Result session(const std::string &script, int uid = 0) {
+    nsrun::Spec spec;
+    spec.program = CONFIG_SESSION;
+    spec.args = {"-p", nsrun::config_binary(), "sh", "-c", script};
+    spec.config_json = stored;
+    spec.path_prepend = {client_dir()};
+    spec.collect = {config_file};
+    spec.uid = spec.gid = uid;
+    const std::string config = nsrun::config_binary();
+    spec.after = config + " get auth.ldap.timeout; " + config + " get auth.ldap.bind_dn; " +
+                 config + " json vpn.ipsec.tunnel";
+    return nsrun::run(spec);
+}
+
+TEST(Session, ManySetsValidatedAndCommittedReachTheStore) {
+    std::string script =
+        "set -e\n"
+        "config-client ident session-test\n"
+        "config-client update\n"
+        "i=0\n"
+        "while [ $i -lt 40 ]; do\n"
+        "  config-client new vpn.ipsec.tunnel t$i\n"
+        "  config-client set vpn.ipsec.tunnel.t$i.mode transport\n"
+        "  i=$((i + 1))\n"
+        "done\n"
+        "config-client set auth.ldap.timeout 45\n"
+        "config-client set auth.ldap.bind_dn cn=writer\n"
+        "config-client count vpn.ipsec.tunnel\n"
+        "config-client validate\n"
+        "config-client commit\n"
+        "config-client free\n";
+    auto r = session(script);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "40\n");
+    EXPECT_EQ(r.after.substr(0, r.after.find('{')), "45\ncn=writer\n");
+    for (int i : {0, 17, 39})
+        EXPECT_NE(r.after.find("\"t" + std::to_string(i) + "\""), std::string::npos) << i;
+}
+
+TEST(Session, CancelledSessionChangesNothing) {
+    auto r = session(
+        "set -e\n"
+        "config-client update\n"
+        "config-client set auth.ldap.timeout 45\n"
+        "config-client new vpn.ipsec.tunnel gone\n"
+        "config-client get auth.ldap.timeout\n"
+        "config-client cancel\n"
+        "config-client get auth.ldap.timeout\n"
+        "config-client free\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "45\n20\n");
+    EXPECT_EQ(r.files[config_file], stored);
+    EXPECT_EQ(r.after.substr(0, 13), "20\ncn=reader\n");
+    EXPECT_EQ(r.after.find("gone"), std::string::npos);
+}
+
+TEST(Session, RejectedSetGivesTwoAndTheCopyStaysUsable) {
+    auto r = session(
+        "config-client update\n"
+        "config-client set auth.ldap.timeout many; echo \"set: $?\"\n"
+        "config-client get auth.ldap.timeout; echo \"get: $?\"\n"
+        "config-client set auth.ldap.timeout 30; echo \"set: $?\"\n"
+        "config-client commit; echo \"commit: $?\"\n"
+        "config-client frobnicate; echo \"unknown: $?\"\n"
+        "config-client free\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "set: 2\n20\nget: 0\nset: 0\ncommit: 0\nunknown: 1\n");
+    EXPECT_NE(r.err, "") << "the store says why the value was refused";
+    EXPECT_EQ(r.after.substr(0, 3), "30\n");
+}
+
+TEST(Session, SessionEndsTheServer) {
+    // The script leaves without "free": the server sees the end of the
+    // socket and goes away; nothing is committed.
+    auto r = session("config-client update && config-client set auth.ldap.timeout 45");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.files[config_file], stored);
+}
+
+TEST(FrontEnd, ClientWithoutSessionSaysSo) {
+    nsrun::Spec spec;
+    spec.program = CONFIG_CLIENT;
+    spec.args = {"get", "auth.ldap.timeout"};
+    for (std::string value : {"", "abc", "0"}) {
+        if (!value.empty())
+            spec.env["CONFIG_SOCKET"] = value;
+        auto r = nsrun::run(spec);
+        EXPECT_EQ(r.status, 3) << value;
+        EXPECT_EQ(r.err,
+                  "config-client: CONFIG_SOCKET does not name a session; run this under "
+                  "config-session\n");
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST(FrontEnd, ClientReportsServerGone) {
+    // A "server" that ends at once: the client's request goes nowhere.
+    nsrun::Spec spec;
+    spec.program = CONFIG_SESSION;
+    spec.args = {"-p", "/bin/true", "sh", "-c", "config-client load; echo \"status $?\""};
+    spec.path_prepend = {client_dir()};
+    auto r = nsrun::run(spec);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "status 3\n");
+    EXPECT_NE(r.err.find("config-client: "), std::string::npos) << r.err;
+}
+
+TEST(FrontEnd, SessionReportsRefusedStart) {
+    auto r = session("echo ran", 65534);
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("config-server: command not permitted for user\n"), std::string::npos);
+    EXPECT_NE(r.err.find("config-session: "), std::string::npos);
+}
+
+}  // namespace
