@@ -52,8 +52,9 @@ void prune(config_node *n)
         return;
     auto &siblings = top->parent->children;
     for (auto it = siblings.begin(); it != siblings.end(); ++it)
-        if (it->get() == top) {
+        if (*it == top) {
             siblings.erase(it);
+            top->h->release(top);
             break;
         }
 }
@@ -129,7 +130,10 @@ char *config_new(config_node *node, const char *path)
         size_t count = 0;
         for (auto &c : target->children)
             count += !c->implicit;
-        target->children.resize(count);  /* drop left-overs of refused edits */
+        while (target->children.size() > count) {  /* left-overs of refused edits */
+            target->h->release(target->children.back());
+            target->children.pop_back();
+        }
         key = std::to_string(count);
     } else if (s->type == SCHEMA_COLLECTION) {
         for (unsigned i = 1;; i++) {
@@ -209,8 +213,9 @@ int config_delete(config_node *node, const char *path)
     save_snapshot(node->h);
     auto &siblings = parent->children;
     for (auto it = siblings.begin(); it != siblings.end(); ++it)
-        if (it->get() == target) {
+        if (*it == target) {
             siblings.erase(it);
+            node->h->release(target);
             break;
         }
     if (parent->schema->type == SCHEMA_ARRAY)

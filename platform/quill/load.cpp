@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <algorithm>
 
 #include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>
@@ -123,6 +124,27 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
         return true;
     }
 
+    /* Small containers are checked for a repeated key as each key comes;
+     * large ones (a collection of hundreds of members) once, sorted, at
+     * their end, so that the check stays cheap for big files. */
+    static constexpr size_t few = 16;
+    bool duplicate_at_end(const config_node *n)
+    {
+        if (n->children.size() <= few || n->schema->type == SCHEMA_ARRAY)
+            return false;
+        std::vector<std::string_view> keys;
+        keys.reserve(n->children.size());
+        for (const config_node *c : n->children)
+            keys.push_back(c->key);
+        std::sort(keys.begin(), keys.end());
+        auto dup = std::adjacent_find(keys.begin(), keys.end());
+        if (dup == keys.end())
+            return false;
+        key = *dup;
+        stack.push_back(const_cast<config_node *>(n));
+        return true;
+    }
+
     bool Null()
     {
         /* null in an object means "not set", so a document may spell out
@@ -138,7 +160,10 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
     bool StartArray() { return container(true); }
     bool EndObject(rapidjson::SizeType)
     {
+        config_node *done = stack.back();
         stack.pop_back();
+        if (duplicate_at_end(done))
+            return fail(child_path(), "duplicate key");
         return true;
     }
     bool EndArray(rapidjson::SizeType)
@@ -160,7 +185,7 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
                                           "'_' and '-' only, at most 64 bytes)");
             member = parent->schema->item;
         }
-        if (find_child(parent, key))
+        if (parent->children.size() <= few && find_child(parent, key))
             return fail(child_path(), "duplicate key");
         return true;
     }
@@ -210,20 +235,39 @@ read_result read_file(const char *path, std::string &text, file_id *id)
     return READ_OK;
 }
 
+bool is_ascii(std::string_view text)
+{
+    uint64_t high = 0;
+    size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        uint64_t word;
+        memcpy(&word, text.data() + i, 8);
+        high |= word;
+    }
+    for (; i < text.size(); i++)
+        high |= (unsigned char)text[i];
+    return (high & 0x8080808080808080ull) == 0;
+}
+
 bool parse_into(handle *h, const char *name, const std::string &text)
 {
     tree_builder b(h);
     rapidjson::StringStream in(text.c_str());
     b.in = &in;
     rapidjson::Reader reader;
-    constexpr unsigned flags = rapidjson::kParseNumbersAsStringsFlag |
-                               rapidjson::kParseValidateEncodingFlag;
-    rapidjson::ParseResult r = reader.Parse<flags>(in, b);
+    /* Checking the encoding is the reader's slowest step; a plain ASCII
+     * file (the usual case) cannot hold a bad sequence. */
+    bool ascii = is_ascii(text);
+    constexpr unsigned flags = rapidjson::kParseNumbersAsStringsFlag;
+    rapidjson::ParseResult r =
+        ascii ? reader.Parse<flags>(in, b)
+              : reader.Parse<flags | rapidjson::kParseValidateEncodingFlag>(in, b);
     if (r) {
         /* A NUL inside the text ends the reader early. */
-        if (strlen(text.c_str()) != text.size()) {
+        if (in.Tell() != text.size()) {
             log_error("%s:%s: malformed JSON: NUL byte in the file", name,
-                      position(text, strlen(text.c_str())).c_str());
+                      position(text, in.Tell()).c_str());
+            h->root.children.clear();
             return false;
         }
         return true;

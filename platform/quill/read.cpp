@@ -55,7 +55,7 @@ config_node *next_explicit(const config_node *parent, size_t from)
 {
     for (size_t i = from; i < parent->children.size(); i++)
         if (!parent->children[i]->implicit)
-            return parent->children[i].get();
+            return parent->children[i];
     return nullptr;
 }
 
@@ -63,7 +63,7 @@ size_t index_of(const config_node *n)
 {
     const auto &siblings = n->parent->children;
     for (size_t i = 0; i < siblings.size(); i++)
-        if (siblings[i].get() == n)
+        if (siblings[i] == n)
             return i;
     return siblings.size();
 }
@@ -74,7 +74,7 @@ config_node *element(config_node *array, size_t index)
         return nullptr;
     for (auto &c : array->children)
         if (!c->implicit && index-- == 0)
-            return c.get();
+            return c;
     return nullptr;
 }
 
@@ -171,7 +171,7 @@ sl_list *config_find(config_node *node, const char *path, char *const pairs[])
             continue;
         bool match = true;
         for (size_t i = 0; match && pairs && pairs[i] && pairs[i + 1]; i += 2) {
-            config_node *v = lookup(c.get(), pairs[i]);
+            config_node *v = lookup(c, pairs[i]);
             match = v && !is_container(v) &&
                     (strcmp(scalar_text(v), pairs[i + 1]) == 0 ||
                      value_equal(v->schema, scalar_text(v), pairs[i + 1]));
@@ -281,7 +281,7 @@ int config_node_id(config_node *node)
         return 0;
     int id = 0;
     for (auto &c : node->parent->children) {
-        if (c.get() == node)
+        if (c == node)
             return id;
         id += !c->implicit;
     }
@@ -358,7 +358,7 @@ sl_list *config_get_string_list(config_node *node, const char *path)
         return nullptr;
     sl_list *list = nullptr;
     for (auto &c : n->children)
-        if (!c->implicit && !is_container(c.get()))
+        if (!c->implicit && !is_container(c))
             list = sl_append(list, c->text.c_str());
     return list;
 }

@@ -262,9 +262,14 @@ const schema_node *schema_member(const schema_node *object, std::string_view key
 {
     if (!object || object->type != SCHEMA_OBJECT)
         return nullptr;
-    for (uint32_t i = 0; i < object->nchildren; i++)
-        if (key == object->children[i].key)
+    /* Called for every key of a file being read: compare without measuring
+     * each member name first. */
+    for (uint32_t i = 0; i < object->nchildren; i++) {
+        const char *k = object->children[i].key;
+        if (!key.empty() && k[0] == key[0] && strncmp(k, key.data(), key.size()) == 0 &&
+            k[key.size()] == 0)
             return &object->children[i];
+    }
     return nullptr;
 }
 

@@ -28,12 +28,12 @@ struct config_node {
     std::string key;
     std::string text;
     bool implicit = false;
-    std::vector<std::unique_ptr<config_node>> children;
+    std::vector<config_node *> children;  /* owned by the handle's arena */
 };
 
 namespace quill {
 
-using node_list = std::vector<std::unique_ptr<config_node>>;
+using node_list = std::vector<config_node *>;
 
 /* Identity of a file as last seen, to notice a change by another writer. */
 struct file_id {
@@ -56,6 +56,14 @@ struct handle {
     file_id base;                            /* the file as it was loaded */
     bool have_snapshot = false;
     node_list snapshot;                      /* the tree before the first edit */
+    /* Nodes live in one arena per copy: loading a large file costs a few
+     * block allocations instead of one per node.  Nodes dropped by edits
+     * go to a free list and are reused. */
+    std::vector<std::unique_ptr<config_node[]>> arena;
+    size_t arena_used = 0;
+    std::vector<config_node *> free_nodes;
+    config_node *make_node();
+    void release(config_node *subtree);
     ~handle();
 };
 
@@ -79,7 +87,7 @@ walk_result walk(config_node *n, std::string_view path, walk_mode mode, config_n
                  std::string &failed);
 /* Child of n with this key (implicit ones included), or null. */
 config_node *find_child(const config_node *n, std::string_view key);
-config_node *add_child(config_node *parent, const schema_node *schema, std::string key,
+config_node *add_child(config_node *parent, const schema_node *schema, std::string_view key,
                        bool implicit);
 /* Effective text of a scalar: its value, or the default when implicit. */
 const char *scalar_text(const config_node *n);

@@ -29,6 +29,32 @@ file_id file_identity(const char *path)
     return id;
 }
 
+config_node *handle::make_node()
+{
+    constexpr size_t block = 128;
+    if (free_nodes.empty()) {
+        if (arena.empty() || arena_used == block) {
+            arena.push_back(std::make_unique<config_node[]>(block));
+            arena_used = 0;
+        }
+        return &arena.back()[arena_used++];
+    }
+    config_node *n = free_nodes.back();
+    free_nodes.pop_back();
+    return n;
+}
+
+void handle::release(config_node *subtree)
+{
+    for (config_node *c : subtree->children)
+        release(c);
+    subtree->children.clear();
+    subtree->key.clear();
+    subtree->text.clear();
+    subtree->parent = nullptr;
+    free_nodes.push_back(subtree);
+}
+
 handle::~handle()
 {
     if (lock_fd >= 0)
@@ -60,21 +86,24 @@ config_node *find_child(const config_node *n, std::string_view key)
 {
     for (auto &c : n->children)
         if (c->key == key)
-            return c.get();
+            return c;
     return nullptr;
 }
 
-config_node *add_child(config_node *parent, const schema_node *schema, std::string key,
+config_node *add_child(config_node *parent, const schema_node *schema, std::string_view key,
                        bool implicit)
 {
-    auto child = std::make_unique<config_node>();
+    config_node *child = parent->h->make_node();
     child->parent = parent;
     child->h = parent->h;
     child->schema = schema;
-    child->key = std::move(key);
+    child->key.assign(key);
     child->implicit = implicit;
-    parent->children.push_back(std::move(child));
-    return parent->children.back().get();
+    /* Most containers hold a few members: one allocation, not a chain. */
+    if (parent->children.capacity() == 0)
+        parent->children.reserve(4);
+    parent->children.push_back(child);
+    return child;
 }
 
 const char *scalar_text(const config_node *n)
@@ -84,9 +113,9 @@ const char *scalar_text(const config_node *n)
 
 namespace {
 
-std::unique_ptr<config_node> clone(const config_node *n, config_node *parent)
+config_node *clone(const config_node *n, config_node *parent)
 {
-    auto c = std::make_unique<config_node>();
+    config_node *c = n->h->make_node();
     c->parent = parent;
     c->h = n->h;
     c->schema = n->schema;
@@ -95,7 +124,7 @@ std::unique_ptr<config_node> clone(const config_node *n, config_node *parent)
     c->implicit = n->implicit;
     c->children.reserve(n->children.size());
     for (auto &child : n->children)
-        c->children.push_back(clone(child.get(), c.get()));
+        c->children.push_back(clone(child, c));
     return c;
 }
 
@@ -115,8 +144,8 @@ void save_snapshot(handle *h)
         return;
     h->snapshot.clear();
     h->snapshot.reserve(h->root.children.size());
-    for (auto &c : h->root.children)
-        h->snapshot.push_back(clone(c.get(), &h->root));
+    for (config_node *c : h->root.children)
+        h->snapshot.push_back(clone(c, &h->root));
     h->have_snapshot = true;
 }
 
@@ -160,7 +189,7 @@ walk_result walk(config_node *n, std::string_view path, walk_mode mode, config_n
                 return WALK_UNKNOWN;
             child = find_child(cur, seg);
             if (!child)
-                child = add_child(cur, ms, std::string(seg), true);
+                child = add_child(cur, ms, seg, true);
             break;
         }
         case SCHEMA_COLLECTION:
@@ -172,7 +201,7 @@ walk_result walk(config_node *n, std::string_view path, walk_mode mode, config_n
                     return WALK_BAD_KEY;
                 if (mode != WALK_CREATE)
                     return WALK_ABSENT;
-                child = add_child(cur, s->item, std::string(seg), true);
+                child = add_child(cur, s->item, seg, true);
             }
             break;
         case SCHEMA_ARRAY: {
@@ -181,12 +210,12 @@ walk_result walk(config_node *n, std::string_view path, walk_mode mode, config_n
                 return WALK_UNKNOWN;
             size_t count = explicit_count(cur);
             if (size_t(index) < count)
-                child = cur->children[index].get();
+                child = cur->children[index];
             else if (size_t(index) == count && mode == WALK_CREATE) {
                 if (cur->children.size() > count)  /* a left-over of a refused edit */
-                    child = cur->children[count].get();
+                    child = cur->children[count];
                 else
-                    child = add_child(cur, s->item, std::string(seg), true);
+                    child = add_child(cur, s->item, seg, true);
             } else
                 return WALK_ABSENT;
             break;

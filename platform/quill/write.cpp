@@ -99,10 +99,10 @@ template <class W> void write_node(W &w, const config_node *n)
     case SCHEMA_COLLECTION:
         w.StartObject();
         for (auto &c : n->children) {
-            if (!written(c.get()))
+            if (!written(c))
                 continue;
             w.Key(c->key.data(), rapidjson::SizeType(c->key.size()));
-            write_node(w, c.get());
+            write_node(w, c);
         }
         w.EndObject();
         break;
@@ -110,7 +110,7 @@ template <class W> void write_node(W &w, const config_node *n)
         w.StartArray();
         for (auto &c : n->children)
             if (!c->implicit)
-                write_node(w, c.get());
+                write_node(w, c);
         w.EndArray();
         break;
     default:
@@ -146,11 +146,11 @@ void dump_node(std::string &out, const config_node *n, const std::string &path, 
     }
     bool any = false;
     for (auto &c : n->children) {
-        if (!written(c.get()))
+        if (!written(c))
             continue;
         any = true;
         std::string p = path.empty() ? c->key : path + "." + c->key;
-        dump_node(out, c.get(), p, masked, is_public);
+        dump_node(out, c, p, masked, is_public);
     }
     if (!any && !path.empty())
         dump_line(out, path, n->schema->type == SCHEMA_ARRAY ? "[]" : "{}");
@@ -168,7 +168,7 @@ bool written(const config_node *n)
     switch (n->schema->type) {
     case SCHEMA_OBJECT:
         for (auto &c : n->children)
-            if (written(c.get()))
+            if (written(c))
                 return true;
         return false;
     case SCHEMA_COLLECTION:
@@ -204,7 +204,7 @@ bool validate_node(const config_node *n,
     if (is_container(n)) {
         bool ok = true;
         for (auto &c : n->children)
-            ok = validate_node(c.get(), report, ctx) && ok;
+            ok = validate_node(c, report, ctx) && ok;
         return ok;
     }
     std::string reason;
@@ -328,6 +328,8 @@ int commit(config_t *c, bool force)
     }
     if (ok) {
         h->base = file_identity(h->file.c_str());
+        for (config_node *n : h->snapshot)
+            h->release(n);
         h->snapshot.clear();
         h->have_snapshot = false;
     }
@@ -389,6 +391,8 @@ void config_cancel(config_t *c)
     if (!c || !c->h || !c->h->have_snapshot)
         return;
     handle *h = c->h;
+    for (config_node *n : h->root.children)
+        h->release(n);
     h->root.children = std::move(h->snapshot);
     h->root.implicit = false;
     h->snapshot.clear();

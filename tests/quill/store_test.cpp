@@ -312,6 +312,17 @@ TEST_F(StoreTest, MalformedFilesAreRefusedWithPlace)
     EXPECT_FALSE(load_text("{\"system\": {\"motto\": \"a\", \"motto\": \"b\"}}", &err));
     EXPECT_NE(err.find("system.motto: duplicate key"), std::string::npos) << err;
 
+    /* Large collections are checked for repeated keys too. */
+    std::string many = "{\"network\": {\"interface\": {";
+    for (int i = 0; i < 40; i++)
+        many += "\"if" + std::to_string(i) + "\": {}, ";
+    EXPECT_FALSE(load_text(many + "\"if7\": {}}}}", &err));
+    EXPECT_NE(err.find("network.interface.if7: duplicate key"), std::string::npos) << err;
+    EXPECT_TRUE(load_text(many + "\"if40\": {}}}}"));
+
+    EXPECT_FALSE(load_text(std::string("{}\0{\"system\": 1}", 15), &err));
+    EXPECT_NE(err.find(file + ":1:3: malformed JSON"), std::string::npos) << err;
+
     EXPECT_FALSE(load_text("[]", &err));
     EXPECT_NE(err.find("the top level must be a JSON object"), std::string::npos) << err;
 
