@@ -105,6 +105,18 @@ TEST(IpsecRun, FipsModeLeavesPreviousFilesAlone) {
     EXPECT_EQ(r.files.count(tree + ".new"), 0u);
 }
 
+TEST(IpsecRun, UnwritableTopLevelFileStopsBeforeTouchingTheTree) {
+    nsrun::Spec spec;
+    spec.config_json = tunnels(psk_tunnel("t1"));
+    interface_up(spec, "wan", "198.51.100.1");
+    spec.files[secrets + "/blocked"] = "";  // a directory where the file belongs
+    spec.files[tree + "/conf/live.conf"] = "live\n";
+    auto r = run_ipsec(spec);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(file(r, tree + "/conf/live.conf"), "live\n");
+    EXPECT_EQ(r.files.count(tree + ".new"), 0u);
+}
+
 TEST(IpsecRun, IncludesTunnelsInStoreOrderAndReplacesTheOldTree) {
     nsrun::Spec spec;
     spec.config_json = tunnels(psk_tunnel("zeta") + ", " + psk_tunnel("alpha"));
