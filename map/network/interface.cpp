@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "proto/proto.h"
 #include "tallo.h"
@@ -15,6 +16,43 @@
 namespace {
 
 network_t *run_model = nullptr;
+
+// Which passthrough interface takes an interface as a source: the first one
+// in model order whose source list names it.  Every static and DHCP section
+// asks, so for the run's model the answer is indexed once instead of
+// walking all interfaces per section.
+struct passthrough_index {
+    bool built = false;
+    std::unordered_map<config_node *, const char *> owner;
+} sources_of_run;
+
+const char *passthrough_owner(network_node *root, config_node *own, bool use_index)
+{
+    if (use_index && sources_of_run.built) {
+        auto it = sources_of_run.owner.find(own);
+        return it == sources_of_run.owner.end() ? nullptr : it->second;
+    }
+    for (network_node *n = network_first_type(root, NETWORK_NODE_INTERFACE); n;
+         n = network_next_type(root, n, NETWORK_NODE_INTERFACE)) {
+        if (network_interface_type(n) != NETWORK_INTERFACE_PASSTHROUGH)
+            continue;
+        config_node *cfg = network_config(n);
+        config_node *sources = config_array(cfg, "passthrough.src");
+        size_t count = config_array_count(sources);
+        for (size_t i = 0; i < count; i++) {
+            config_node *ref = config_array_get_ref(sources, i);
+            if (use_index)
+                sources_of_run.owner.emplace(ref, config_key(cfg));
+            else if (ref == own)
+                return config_key(cfg);
+        }
+    }
+    if (use_index) {
+        sources_of_run.built = true;
+        return passthrough_owner(root, own, true);
+    }
+    return nullptr;
+}
 
 std::string_view text(const char *s) { return s ? std::string_view(s) : std::string_view(); }
 
@@ -258,7 +296,11 @@ extern "C" {
 
 network_t *map_network_model(void) { return run_model; }
 
-void map_network_set_model(network_t *model) { run_model = model; }
+void map_network_set_model(network_t *model)
+{
+    run_model = model;
+    sources_of_run = passthrough_index{};
+}
 
 void map_interface_name(FILE *out, network_node *node)
 {
@@ -294,21 +336,11 @@ int map_interface_passthrough_src(FILE *out, network_node *node)
     network_node *root = network_find_parent(node, NETWORK_NODE_ROOT);
     if (!own || !root)
         return 0;
-    for (network_node *n = network_first_type(root, NETWORK_NODE_INTERFACE); n;
-         n = network_next_type(root, n, NETWORK_NODE_INTERFACE)) {
-        if (network_interface_type(n) != NETWORK_INTERFACE_PASSTHROUGH)
-            continue;
-        config_node *cfg = network_config(n);
-        config_node *sources = config_array(cfg, "passthrough.src");
-        size_t count = config_array_count(sources);
-        for (size_t i = 0; i < count; i++) {
-            if (config_array_get_ref(sources, i) == own) {
-                uci_write_option_string(out, "passthrough", "%s", config_key(cfg));
-                return 1;
-            }
-        }
-    }
-    return 0;
+    const char *owner = passthrough_owner(root, own, root == run_model);
+    if (!owner)
+        return 0;
+    uci_write_option_string(out, "passthrough", "%s", owner);
+    return 1;
 }
 
 void map_interface_hostname(FILE *out, config_node *config)

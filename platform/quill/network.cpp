@@ -74,28 +74,6 @@ std::string dotted(std::string_view path)
     return out;
 }
 
-// References to devices may name members of several collections, so they
-// are stored as path text; a typed reference is honoured as well.
-config_node *resolve(config_t *root, config_node *node, const char *path)
-{
-    if (config_node *ref = config_get_ref(node, path))
-        return ref;
-    std::string_view t = text(config_get_string(node, path));
-    if (t.size() < 2 || t.front() != '/')
-        return nullptr;
-    return config_lookup(root, dotted(t).c_str());
-}
-
-config_node *resolve_element(config_t *root, config_node *array, size_t i)
-{
-    if (config_node *ref = config_array_get_ref(array, i))
-        return ref;
-    std::string_view t = text(config_array_get_string(array, i));
-    if (t.size() < 2 || t.front() != '/')
-        return nullptr;
-    return config_lookup(root, dotted(t).c_str());
-}
-
 template <typename F>
 void for_each_member(config_node *node, const char *path, F f)
 {
@@ -135,6 +113,7 @@ private:
     std::unique_ptr<network_model> m;
     network_node *root = nullptr;
     std::unordered_map<config_node *, network_node *> radio_of, namespace_of, modem_of;
+    std::unordered_map<std::string, config_node *> by_path;
 
     network_node *add(network_node *parent, int kind, std::string key, std::string name,
                       config_node *config)
@@ -157,6 +136,7 @@ private:
         network_node *n = add(parent, NETWORK_NODE_DEVICE, std::move(key), device_name(std::move(name)), config);
         n->device_type = type;
         m->device_of.emplace(config, n);
+        remember(config);
         return n;
     }
 
@@ -176,6 +156,40 @@ private:
         n->interface_type = type;
         n->interface_name = std::string(family) + "_" + iface->key;
         return n;
+    }
+
+    // References to devices name members of several collections, so they
+    // are path text ("/network/bridge/lan").  Devices are found through the
+    // paths recorded while building, which keeps the build linear; anything
+    // else goes to the store.
+    config_node *resolve_text(std::string_view t)
+    {
+        if (t.size() < 2 || t.front() != '/')
+            return nullptr;
+        std::string path = dotted(t);
+        if (auto it = by_path.find(path); it != by_path.end())
+            return it->second;
+        return config_lookup(root_config, path.c_str());
+    }
+
+    config_node *resolve(config_node *node, const char *path)
+    {
+        if (config_node *c = resolve_text(text(config_get_string(node, path))))
+            return c;
+        return config_get_ref(node, path);
+    }
+
+    config_node *resolve_element(config_node *array, size_t i)
+    {
+        if (config_node *c = resolve_text(text(config_array_get_string(array, i))))
+            return c;
+        return config_array_get_ref(array, i);
+    }
+
+    void remember(config_node *config)
+    {
+        if (unique_text path{config_path(config)})
+            by_path.emplace(path.get(), config);
     }
 
     network_node *device_for(config_node *config)
@@ -277,6 +291,7 @@ private:
     {
         for_each_member(root_config, "network.modem", [&](config_node *c, std::string key) {
             modem_of.emplace(c, add(root, NETWORK_NODE_MODEM, key, key, c));
+            remember(c);
         });
     }
 
@@ -293,7 +308,7 @@ private:
         while (moved && !pending.empty()) {
             moved = false;
             for (auto it = pending.begin(); it != pending.end();) {
-                network_node *base = device_for(resolve(root_config, it->first, "device"));
+                network_node *base = device_for(resolve(it->first, "device"));
                 if (!base) {
                     ++it;
                     continue;
@@ -319,7 +334,7 @@ private:
             size_t count = config_array_count(list);
             std::vector<network_node *> ports;
             for (size_t i = 0; i < count; i++) {
-                config_node *target = resolve_element(root_config, list, i);
+                config_node *target = resolve_element(list, i);
                 network_node *dev = device_for(target);
                 if (!dev)
                     continue;
@@ -336,7 +351,7 @@ private:
     {
         for_each_member(root_config, "network.interface", [&](config_node *c, std::string key) {
             std::string_view type = text(config_get_string(c, "type"));
-            config_node *target = resolve(root_config, c, "device");
+            config_node *target = resolve(c, "device");
             network_node *parent = device_for(target);
             if (auto it = modem_of.find(target); !parent && it != modem_of.end())
                 parent = it->second;
