@@ -1,0 +1,55 @@
+// NEMO (mobile router) interfaces: static settings plus the current IPv4
+// networks of the local interfaces it advertises to the home agent.
+#include "interface.h"
+#include "proto.h"
+#include "side_file.h"
+#include "tallo.h"
+#include "uci.h"
+
+using namespace proto;
+
+extern "C" void map_interface_nemo(FILE *out, network_node *node)
+{
+    config_node *cfg = network_config(node);
+    if (!config_get_bool(cfg, "enable"))
+        return;
+    map_interface_name(out, node);
+    uci_write_option_string(out, "proto", "%s", "nemo");
+    uci_write_option_string(out, "home_address", "%s", config_get_string(cfg, "home_address"));
+
+    std::string_view coaddress = get(cfg, "coaddress.type");
+    write_string(out, "coaddress_type", coaddress);
+    if (coaddress == "interface")
+        uci_write_option_string(out, "coaddress", "%s", config_get_string(cfg, "coaddress.interface"));
+    else if (coaddress == "ip")
+        uci_write_option_string(out, "coaddress", "%s", config_get_string(cfg, "coaddress.address"));
+
+    std::string_view tun_local = get(cfg, "tun_local.type");
+    write_string(out, "tun_local", tun_local == "interface" ? get(cfg, "tun_local.interface") : tun_local);
+
+    uci_write_option_string(out, "home_agent", "%s", config_get_string(cfg, "home_agent"));
+    uci_write_option_string(out, "key", "%s", config_get_string(cfg, "key"));
+    uci_write_option_string(out, "spi", "%s", config_get_string(cfg, "spi"));
+    uci_write_option_int(out, "lifetime", config_get_int(cfg, "lifetime"));
+    uci_write_option_int(out, "metric", config_get_int(cfg, "metric"));
+    bool discovery = config_get_bool(cfg, "mtu_discovery");
+    uci_write_option_bool(out, "mtu_discovery", discovery);
+    if (!discovery)
+        uci_write_option_int(out, "mtu", config_get_int(cfg, "mtu"));
+
+    // An interface that is down has no address: it is simply not advertised.
+    unique_sl networks(sl_new());
+    int count = 0;
+    unique_sl names(config_get_string_list(cfg, "network"));
+    for (size_t i = 0; i < sl_len(names.get()); i++) {
+        const char *n = sl_get(names.get(), i);
+        unique_text address(tallo_get_string_pathf("network.interface.%s.ipv4.address", n));
+        unique_text netmask(tallo_get_string_pathf("network.interface.%s.ipv4.netmask", n));
+        if (!address || !netmask)
+            continue;
+        networks.reset(sl_append_printf(networks.release(), "%s/%s", address.get(), netmask.get()));
+        count++;
+    }
+    uci_write_option_int(out, "num_adv_networks", count);
+    write_option_sl_list(out, "adv_networks", networks.get(), ",");
+}
