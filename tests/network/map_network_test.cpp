@@ -684,6 +684,26 @@ TEST(MapNetwork, UnwritableFileKeepsTheOldOne)
     EXPECT_EQ(res.r.after, device_map_expected);
 }
 
+TEST(MapNetwork, FullDiskKeepsTheOldFile)
+{
+    // The run directory fills up halfway through the file: the partial file
+    // must not replace the working one.
+    std::string devices;
+    for (int i = 0; i < 200; i++)
+        devices += std::string(i ? "," : "") + "\"eth" + std::to_string(i) + "\": {}";
+    nsrun::Spec spec;
+    spec.program = "/bin/sh";
+    spec.args = {"-c", "mkdir -p /var/run/uci && mount -t tmpfs -o size=8k full /var/run/uci && "
+                       "printf old > /var/run/uci/network && exec " +
+                           nsrun::config_binary() + " map network"};
+    spec.config_json = "{\"network\": {\"device\": {" + devices + "}}}";
+    spec.collect = {network_file, network_file + ".new"};
+    nsrun::Result r = nsrun::run(spec);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.files[network_file], "old");
+    EXPECT_EQ(r.files.count(network_file + ".new"), 0u);
+}
+
 TEST(MapNetwork, ExampleConfigurationParses)
 {
     std::ifstream in(std::string(EXAMPLES_DIR) + "/office.json");
