@@ -304,22 +304,22 @@ private:
         for_each_member(root_config, collection, [&](config_node *c, std::string key) {
             pending.emplace_back(c, std::move(key));
         });
-        bool moved = true;
-        while (moved && !pending.empty()) {
-            moved = false;
-            for (auto it = pending.begin(); it != pending.end();) {
-                network_node *base = device_for(resolve(it->first, "device"));
+        while (!pending.empty()) {
+            std::vector<std::pair<config_node *, std::string>> later;
+            for (auto &[config, key] : pending) {
+                network_node *base = device_for(resolve(config, "device"));
                 if (!base) {
-                    ++it;
+                    later.emplace_back(config, std::move(key));
                     continue;
                 }
                 std::string name = type == NETWORK_DEVICE_VLAN
-                                       ? base->name + "." + std::to_string(config_get_int(it->first, "vid"))
-                                       : "vrrp_" + it->second;
-                device(base, type, it->second, name, it->first);
-                it = pending.erase(it);
-                moved = true;
+                                       ? base->name + "." + std::to_string(config_get_int(config, "vid"))
+                                       : "vrrp_" + key;
+                device(base, type, key, name, config);
             }
+            if (later.size() == pending.size())
+                break;
+            pending = std::move(later);
         }
     }
 
