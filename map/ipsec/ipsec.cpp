@@ -175,6 +175,29 @@ bool find_left(tunnel &t) {
     return !t.left.empty();
 }
 
+// These values are written between double quotes, which the daemon's
+// files cannot escape: a quote inside would end the value early and turn
+// the rest of the line into something else.
+bool quotable(const tunnel &t) {
+    struct field {
+        const char *what;
+        std::string_view value;
+    };
+    const field fields[] = {
+        {"local identity", t.left_id},
+        {"remote identity", t.right_id},
+        {"private key passphrase", get_string(t.node, "auth.private_key_passphrase")},
+        {"XAUTH password", get_string(t.node, "xauth_client.password")},
+    };
+    for (const auto &f : fields) {
+        if (f.value.find('"') != std::string_view::npos) {
+            log_error("tunnel '%s' %s holds a double quote. Skipping tunnel", t.name, f.what);
+            return false;
+        }
+    }
+    return true;
+}
+
 // Runs the steps of one tunnel; true when it is to be included.
 bool map_tunnel(tunnel &t) {
     if (primary_is_up(t))
@@ -216,6 +239,8 @@ bool map_tunnel(tunnel &t) {
     t.left_id = left_id ? left_id.get() : "";
     t.right_id = right_id ? right_id.get() : "";
 
+    if (!quotable(t))
+        return false;
     return write_secrets(t) && settle_right_ca(t) && write_connections(t);
 }
 

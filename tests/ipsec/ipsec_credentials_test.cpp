@@ -189,6 +189,13 @@ TEST(IpsecSecrets, ScepWithoutCaIsLeftOut) {
 namespace ipsec_test {
 namespace {
 
+TEST(IpsecSecrets, QuotedValuesHoldingAQuoteLeaveTheTunnelOut) {
+    auto r = run_ipsec(tunnel_spec("t1", R"({"type": "rsasig", "private_key": "k", "public_key": "P",
+        "private_key_passphrase": "a\" b"})"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(tree_entries(r).count("secrets/t1.secret"), 0u);
+}
+
 TEST(IpsecSecrets, ScepClientNameCannotLeaveTheScepDirectory) {
     const auto &k = credentials();
     auto spec = tunnel_spec("s1", R"({"type": "scep", "scep_client": "../elsewhere"})");
