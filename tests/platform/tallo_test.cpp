@@ -155,6 +155,8 @@ TEST_F(Tallo, EditGroupIsSeenWholeByOthers)
 TEST_F(Tallo, ConcurrentWritersLoseNothing)
 {
     tallo_deinit();  // children must not share the parent's connection
+    // A store nobody has opened yet: the writers also race to create it.
+    setenv("TALLO_DB", (dir + "/fresh/tallo.db").c_str(), 1);
     const int procs = 6, per = 150;
     std::vector<pid_t> pids;
     for (int p = 0; p < procs; ++p) {
