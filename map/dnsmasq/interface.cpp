@@ -46,6 +46,13 @@ void write_server_value(std::FILE *out, config_node *cfg, const std::string &key
         std::fputs(",0.0.0.0", out);
     } else if (mode == "custom") {
         std::string_view custom = get(cfg, key + "_custom");
+        // A bare comma would be an empty address, which dnsmasq refuses
+        // to start with.
+        if (custom.empty()) {
+            std::string k = key, t(tag);
+            log_error("Ignoring %s of '%s': \"custom\" without %s_custom", k.c_str(), t.c_str(), k.c_str());
+            return;
+        }
         if (fits_line(custom, key + "_custom", tag)) {
             std::fputc(',', out);
             print(out, custom);
@@ -185,8 +192,8 @@ void write_boot(std::FILE *out, config_node *cfg, std::string_view tag)
     // A value that cannot be written is treated as not configured.
     std::string bootfile_text(fits_line(bootfile_raw, "dhcp_server.advanced.bootfile", tag) ? bootfile_raw : "");
     std::string tftp_text(fits_line(tftp_raw, "dhcp_server.advanced.tftp_server", tag) ? tftp_raw : "");
-    escaped bootfile(bootfile_text.c_str());
-    escaped tftp(tftp_text.c_str());
+    std::string bootfile = escaped(bootfile_text.c_str()).field();
+    std::string tftp = escaped(tftp_text.c_str()).field();
     const int tag_len = int(tag.size());
 
     if (!tftp_text.empty()) {
@@ -244,7 +251,7 @@ void write_static(std::FILE *out, network_node *node)
     std::string_view suffix = get(cfg, "dhcp_server.advanced.domain_suffix");
     if (!suffix.empty() && fits_line(suffix, "dhcp_server.advanced.domain_suffix", tag)) {
         std::string suffix_text(suffix);
-        escaped domain(suffix_text.c_str());
+        std::string domain = escaped(suffix_text.c_str()).field();
         std::string stored(address);
         std::fprintf(out, "domain=%s,%s # domain name suffix\n", domain.c_str(), stored.c_str());
     }

@@ -54,4 +54,11 @@ std::string regroup_hex(std::string_view hex)
 
 escaped::escaped(const char *text) : text_(text ? text : ""), copy_(dnsmasq_escape(text)) {}
 
+std::string escaped::field() const
+{
+    if (!copy_)
+        return text_;
+    return std::string("\"") + copy_.get() + "\"";
+}
+
 }  // namespace dnsmasq

@@ -32,7 +32,10 @@ class escaped {
 public:
     explicit escaped(const char *text);
     const char *c_str() const { return copy_ ? copy_.get() : text_; }
-    std::string_view view() const { return c_str(); }
+    // For a value written outside quotes: dnsmasq reads backslash escapes
+    // only inside double quotes and takes a bare '"' as the start of a
+    // quoted part, so an escaped copy is only correct when quoted.
+    std::string field() const;
 private:
     const char *text_;
     unique_text copy_;
