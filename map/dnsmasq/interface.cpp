@@ -93,8 +93,7 @@ void write_range(std::FILE *out, config_node *cfg, std::string_view tag, std::st
         last = end;
     else
         last = std::string(start_full ? before_last(start, '.') : prefix) + "." + std::string(end);
-    std::fprintf(out, "dhcp-range=%.*s,%s,%s,%ds\n", int(tag.size()), tag.data(), first.c_str(), last.c_str(),
-                 lease);
+    std::fprintf(out, "dhcp-range=%s,%s,%s,%ds\n", range_tag(tag).c_str(), first.c_str(), last.c_str(), lease);
 }
 
 void write_custom_value(std::FILE *out, config_node *option, std::string_view datatype)
@@ -289,9 +288,9 @@ void write_prefix_delegation(std::FILE *out, network_node *node)
     network_node *device = network_find_parent(node, NETWORK_NODE_DEVICE);
     if (!device || device_has_passthrough(device))
         return;
-    const char *name = network_name(node);
-    std::fprintf(out, "\n# network interface '%s' configurations\n", name ? name : "");
-    std::fprintf(out, "dhcp-range=%s,::,constructor:%s,ra-stateless\n", name ? name : "",
+    std::string_view name = text_or_empty(network_name(node));
+    std::fprintf(out, "\n# network interface '%.*s' configurations\n", int(name.size()), name.data());
+    std::fprintf(out, "dhcp-range=%s,::,constructor:%s,ra-stateless\n", range_tag(name).c_str(),
                  network_name(device) ? network_name(device) : "");
 }
 

@@ -52,6 +52,12 @@ std::string regroup_hex(std::string_view hex)
     return out;
 }
 
+std::string range_tag(std::string_view tag)
+{
+    bool hex_only = !tag.empty() && tag.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
+    return hex_only ? "set:" + std::string(tag) : std::string(tag);
+}
+
 escaped::escaped(const char *text) : text_(text ? text : ""), copy_(dnsmasq_escape(text)) {}
 
 std::string escaped::field() const

@@ -27,6 +27,12 @@ bool fits_line(std::string_view value, std::string_view what, std::string_view o
 // are (the option's owner is responsible for them being hex digits).
 std::string regroup_hex(std::string_view hex);
 
+// First field of a dhcp-range line for the tag.  dnsmasq reads a bare
+// first field made of hexadecimal digits only ("cafe", "1") as the start
+// of the range and refuses the line, so such a tag is written "set:<tag>";
+// every other tag is written bare.
+std::string range_tag(std::string_view tag);
+
 // The escaped copy of text, or text itself when nothing needed escaping.
 class escaped {
 public:

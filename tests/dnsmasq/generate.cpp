@@ -72,8 +72,9 @@ Output generate(const std::string &config_json, const std::map<std::string, std:
         out.has_sniffer = true;
         out.sniffer = it->second;
     }
-    if (out.status == 0)
+    if (out.status == 0) {
         EXPECT_EQ(daemon_check(out.conf), "") << out.conf;
+    }
     return out;
 }
 

@@ -58,23 +58,25 @@ TEST(DnsmasqInterface, StaticLanWithDefaults)
 TEST(DnsmasqInterface, RangeFormsAndLeaseFloor)
 {
     auto out = generate(with_interfaces(
-        static_interface("a", "eth0", "10.0.0.1/8",
+        static_interface("if_a", "eth0", "10.0.0.1/8",
                          R"("enable": true, "lease_start": "10.0.0.5", "lease_end": "20", "lease_time": 60)") +
         "," +
-        static_interface("b", "eth1", "172.16.0.1/16",
+        static_interface("if_b", "eth1", "172.16.0.1/16",
                          R"("enable": true, "lease_start": "50", "lease_end": "172.16.9.60", "lease_time": 120)") +
         "," +
-        static_interface("c", "eth2", "192.168.3.1/24",
+        static_interface("if_c", "eth2", "192.168.3.1/24",
                          R"("enable": true, "lease_start": "192.168.3.10", "lease_end": "192.168.3.20", "lease_time": "2h")") +
         "," +
-        static_interface("d", "eth3", "192.168.4.1/24",
+        static_interface("if_d", "eth3", "192.168.4.1/24",
                          R"("enable": true, "lease_start": "5", "lease_end": "9", "lease_time": 119)")));
     ASSERT_EQ(out.status, 0) << out.err;
     EXPECT_EQ(out.conf, defaults +
-                            block_header("a") + "dhcp-range=a,10.0.0.5,10.0.0.20,120s\n" + auto_options("a") +
-                            block_header("b") + "dhcp-range=b,172.16.9.50,172.16.9.60,120s\n" + auto_options("b") +
-                            block_header("c") + "dhcp-range=c,192.168.3.10,192.168.3.20,7200s\n" + auto_options("c") +
-                            block_header("d") + "dhcp-range=d,192.168.4.5,192.168.4.9,120s\n" + auto_options("d"));
+                            block_header("if_a") + "dhcp-range=if_a,10.0.0.5,10.0.0.20,120s\n" + auto_options("if_a") +
+                            block_header("if_b") + "dhcp-range=if_b,172.16.9.50,172.16.9.60,120s\n" +
+                            auto_options("if_b") + block_header("if_c") +
+                            "dhcp-range=if_c,192.168.3.10,192.168.3.20,7200s\n" + auto_options("if_c") +
+                            block_header("if_d") + "dhcp-range=if_d,192.168.4.5,192.168.4.9,120s\n" +
+                            auto_options("if_d"));
 }
 
 TEST(DnsmasqInterface, OptionsLeasesAndBoot)
@@ -139,24 +141,38 @@ TEST(DnsmasqInterface, OptionsLeasesAndBoot)
 TEST(DnsmasqInterface, BootSettingsAlone)
 {
     auto out = generate(with_interfaces(
-        static_interface("a", "eth0", "192.168.1.1/24",
+        static_interface("pxe", "eth0", "192.168.1.1/24",
                          plain_server + R"(, "advanced": {"tftp_server": "192.168.1.5"})") +
         "," +
-        static_interface("b", "eth1", "192.168.2.1/24", plain_server + R"(, "advanced": {"bootfile": "pxelinux.0"})") +
+        static_interface("lab", "eth1", "192.168.2.1/24", plain_server + R"(, "advanced": {"bootfile": "pxelinux.0"})") +
         "," +
         // A Windows boot path: dnsmasq reads backslashes only inside quotes.
-        static_interface("c", "eth2", "192.168.3.1/24",
+        static_interface("wds", "eth2", "192.168.3.1/24",
                          plain_server + R"(, "advanced": {"bootfile": "boot\\x64\\wdsnbp.com"})")));
     ASSERT_EQ(out.status, 0) << out.err;
     EXPECT_EQ(out.conf, defaults +
-                            block_header("a") + "dhcp-range=a,192.168.1.100,192.168.1.199,600s\n" +
-                            auto_options("a") +
-                            "dhcp-option=net:a,66,192.168.1.5 # tftp server\n"
-                            "dhcp-boot=net:a,,,192.168.1.5 # bootp server\n" +
-                            block_header("b") + "dhcp-range=b,192.168.2.100,192.168.2.199,600s\n" +
-                            auto_options("b") + "dhcp-boot=net:b,pxelinux.0 # bootp server\n" +
-                            block_header("c") + "dhcp-range=c,192.168.3.100,192.168.3.199,600s\n" +
-                            auto_options("c") + "dhcp-boot=net:c,\"boot\\\\x64\\\\wdsnbp.com\" # bootp server\n");
+                            block_header("pxe") + "dhcp-range=pxe,192.168.1.100,192.168.1.199,600s\n" +
+                            auto_options("pxe") +
+                            "dhcp-option=net:pxe,66,192.168.1.5 # tftp server\n"
+                            "dhcp-boot=net:pxe,,,192.168.1.5 # bootp server\n" +
+                            block_header("lab") + "dhcp-range=lab,192.168.2.100,192.168.2.199,600s\n" +
+                            auto_options("lab") + "dhcp-boot=net:lab,pxelinux.0 # bootp server\n" +
+                            block_header("wds") + "dhcp-range=wds,192.168.3.100,192.168.3.199,600s\n" +
+                            auto_options("wds") + "dhcp-boot=net:wds,\"boot\\\\x64\\\\wdsnbp.com\" # bootp server\n");
+}
+
+// An interface key of hexadecimal digits only would read as an address in
+// the range line's first field.
+TEST(DnsmasqInterface, HexLookingInterfaceNameStillGivesValidRanges)
+{
+    auto out = generate(with_interfaces(
+        static_interface("cafe", "eth0", "192.168.1.1/24", plain_server) + "," +
+        R"("beef": {"device": "/network/device/eth1", "ipv4": {"enable": false},
+                    "ipv6": {"enable": true, "type": "prefix_delegation", "dhcpv6_server": {"enable": true}}})"));
+    ASSERT_EQ(out.status, 0) << out.err;
+    EXPECT_EQ(out.conf, defaults + block_header("cafe") + "dhcp-range=set:cafe,192.168.1.100,192.168.1.199,600s\n" +
+                            auto_options("cafe") + block_header("beef") +
+                            "dhcp-range=set:beef,::,constructor:eth1,ra-stateless\n");
 }
 
 TEST(DnsmasqInterface, CustomGatewayWithoutAddressIsLeftOut)
@@ -221,13 +237,11 @@ TEST(DnsmasqSafety, LineBreaksInInterfaceValuesAddNoDirective)
           {"enable": true, "option": 252, "datatype": "str", "value_str": "x\"\ndhcp-option=6,203.0.113.66"},
           {"enable": true, "option": 15, "datatype": "str", "value_str": "ok", "name": "fine\nserver=203.0.113.66"}
         ]})")));
-    if (out.status != 0) {
-        EXPECT_EQ(out.conf.find("203.0.113.66"), std::string::npos) << out.conf;
-        return;
-    }
+    ASSERT_EQ(out.status, 0) << out.err;
     EXPECT_EQ(out.conf, defaults + block_header("lan") + "dhcp-range=lan,192.168.1.100,192.168.1.199,600s\n" +
                             auto_options("lan") + "dhcp-option=net:lan,15,\"ok\"\n");
-    EXPECT_NE(out.err.find("line break"), std::string::npos) << out.err;
+    EXPECT_NE(out.err.find("Ignoring dhcp_server.advanced.domain_suffix of 'lan'"), std::string::npos) << out.err;
+    EXPECT_NE(out.err.find("Ignoring custom option string of 'lan'"), std::string::npos) << out.err;
 }
 
 }  // namespace

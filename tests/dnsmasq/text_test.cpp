@@ -43,6 +43,15 @@ TEST(DnsmasqHex, RegroupsInPairs)
     EXPECT_EQ(dnsmasq::regroup_hex(""), "");
 }
 
+TEST(DnsmasqRangeTag, HexLookingTagsAreMarked)
+{
+    EXPECT_EQ(dnsmasq::range_tag("lan"), "lan");
+    EXPECT_EQ(dnsmasq::range_tag("ff-1"), "ff-1");
+    EXPECT_EQ(dnsmasq::range_tag("cafe"), "set:cafe");
+    EXPECT_EQ(dnsmasq::range_tag("1"), "set:1");
+    EXPECT_EQ(dnsmasq::range_tag("DEAD01"), "set:DEAD01");
+}
+
 TEST(DnsmasqLines, LineBreaksAreDetected)
 {
     EXPECT_FALSE(dnsmasq::has_line_break("example.com"));
