@@ -2,6 +2,7 @@
 // private mount namespace.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -204,6 +205,23 @@ TEST(Json, PrintsSubtreeAndNothingForUnknownPath) {
     r = run({"json", "no.such.path"});
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.status, 0);
+}
+
+TEST(Map, TableIsAnExportedSymbol) {
+    // Generators are found through the program's dynamic symbol table.
+    std::string cmd = "nm -D --defined-only '" + nsrun::config_binary() + "'";
+    FILE *nm = popen(cmd.c_str(), "r");
+    ASSERT_NE(nm, nullptr);
+    std::string symbols;
+    char buf[4096];
+    size_t got;
+    while ((got = fread(buf, 1, sizeof buf, nm)) > 0)
+        symbols.append(buf, got);
+    EXPECT_EQ(pclose(nm), 0);
+    bool found = false;
+    for (const char *kind : {" R config_maps\n", " D config_maps\n", " B config_maps\n"})
+        found |= symbols.find(kind) != std::string::npos;
+    EXPECT_TRUE(found) << "config_maps is not an exported data symbol";
 }
 
 TEST(Map, UnknownNameEndsWithZeroWithoutLoading) {

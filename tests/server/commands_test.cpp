@@ -60,6 +60,9 @@ TEST_F(Commands, OpenGroupRefusesSecondCopyAndBadCounts) {
     auto r = s.call("get", {"auth.ldap.timeout"});
     EXPECT_EQ(r.result, 0);
     EXPECT_EQ(r.data, "20");
+    // A text reply: "data" with its terminating zero, then "result".
+    EXPECT_EQ(r.raw, frame(named(3, "data", str("20")) + named(5, "result", be32(0))));
+    EXPECT_EQ(r.order, (std::vector<std::string>{"data", "result"}));
 
     EXPECT_EQ(s.call("free").result, 0);
     EXPECT_EQ(s.call("get", {"auth.ldap.timeout"}).result, -1);
