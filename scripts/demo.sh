@@ -12,7 +12,12 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build-demo}
 
 if [ "${1:-}" != "--inside" ]; then
-    cmake -S "$root" -B "$build" -G Ninja -DBUILD_TESTING=OFF >/dev/null
+    # A new build directory skips the tests; an existing one keeps its settings.
+    if [ -f "$build/CMakeCache.txt" ]; then
+        cmake -S "$root" -B "$build" >/dev/null
+    else
+        cmake -S "$root" -B "$build" -G Ninja -DBUILD_TESTING=OFF >/dev/null
+    fi
     ninja -C "$build" -j "${JOBS:-2}" config tallo_tool >/dev/null
     [ $# -gt 0 ] || set -- $(cd "$root/examples" && ls *.json | sed 's/\.json$//')
     if [ "$(id -u)" -eq 0 ]; then
