@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -159,16 +160,22 @@ int main(int argc, char **argv) {
     }
     close(echo_ends[1]);
 
-    // Warm both up, then alternate so that both see the same machine state.
+    // Warm both up, then alternate short passes so that both see the same
+    // machine state, and take the median of each: a shared machine's load
+    // comes and goes.
     rate(fd, path, rounds / 10);
     rate(echo_ends[0], path, rounds / 10);
-    double server = 0, limit = 0;
-    for (int pass = 0; pass < 3; ++pass) {
-        server += rate(fd, path, rounds) / 3;
-        limit += rate(echo_ends[0], path, rounds) / 3;
+    constexpr int passes = 21;
+    std::vector<double> server_rates, echo_rates;
+    for (int pass = 0; pass < passes; ++pass) {
+        server_rates.push_back(rate(fd, path, rounds / passes + 1));
+        echo_rates.push_back(rate(echo_ends[0], path, rounds / passes + 1));
     }
+    std::sort(server_rates.begin(), server_rates.end());
+    std::sort(echo_rates.begin(), echo_rates.end());
+    double server = server_rates[passes / 2], limit = echo_rates[passes / 2];
     std::printf("get %s -> %s\n", path, value.c_str());
-    std::printf("config server: %.0f round trips/s\n", server);
+    std::printf("config server: %.0f round trips/s (median of %d passes)\n", server, passes);
     std::printf("echo (limit):  %.0f round trips/s\n", limit);
     std::printf("server / echo: %.1f %%\n", 100.0 * server / limit);
 
