@@ -60,24 +60,47 @@ enum network_interface_type {
     NETWORK_INTERFACE_PPP_DIALIN = 19,
 };
 
+/* Builds the model of a configuration (docs/network-model.md has the
+ * mapping); null for a null handle.  The model reads the configuration
+ * only, keeps pointers to its nodes and must be freed before the handle. */
 network_t *network_load(config_t *config);
+/* Releases the model and every text it returned; null is allowed. */
 void network_free(network_t *model);
 
+/* Walks in model order: a node before its children, children in order.
+ * network_first_type / network_next_type visit every node of one kind
+ * strictly inside the subtree (never the subtree node itself); null after
+ * the last one, or for a kind that does not exist. */
 network_node *network_first_type(network_node *subtree, int kind);
 network_node *network_next_type(network_node *subtree, network_node *current, int kind);
+/* The node's first child; the next sibling of a child; null at the end. */
 network_node *network_first(network_node *node);
 network_node *network_next_child(network_node *child);
+/* The nearest ancestor of the kind (NETWORK_NODE_ROOT gives the root), not
+ * the node itself; null when there is none. */
 network_node *network_find_parent(network_node *node, int kind);
+/* The device node built from a configuration node (a member of a device
+ * collection, an OpenVPN instance, an IPsec tunnel); root is any node of
+ * the model.  Null when the node built no device. */
 network_node *network_find_device(network_node *root, config_node *config);
+/* The protocol node of one family ("ipv4" or "ipv6") of the interface built
+ * from interface_config; null when the interface has none. */
 network_node *network_find_proto(network_t *model, config_node *interface_config, const char *family);
+/* The node of the kind inside subtree built from config (e.g. the bond
+ * slave for a member device), or null. */
 network_node *network_find(network_node *subtree, int kind, config_node *config);
 
+/* Node kind, device type (devices only) and interface type (interface and
+ * protocol nodes only); -1 where the node has none or is null. */
 int network_type(network_node *node);
 int network_device_type(network_node *node);
 int network_interface_type(network_node *node);
+/* Configuration key, name (a device's kernel name, at most 15 bytes) and
+ * UCI section name of interface and protocol nodes; owned by the model. */
 const char *network_key(network_node *node);
 const char *network_name(network_node *node);
 const char *network_interface_name(network_node *node);
+/* The configuration node the node was built from; null for the root. */
 config_node *network_config(network_node *node);
 
 #ifdef __cplusplus
