@@ -231,3 +231,36 @@ TEST(OpenvpnServer, OverrideWritesOnlyTheExtraTextAndBridgeHasNoPool)
     std::string exported = file(r, export_file());
     EXPECT_EQ(exported.substr(exported.find("<ca>")), "<ca>\n\n</ca>\n\n#authentication\nauth-user-pass\n");
 }
+
+// The daemon itself reads the generated files.  The scripts they name are
+// replaced by a stand-in first (the daemon insists that they exist); the
+// banner it prints once every option is accepted is the verdict, and the
+// inline credentials, which are not real, stop it right after that, inside
+// a network namespace of its own.
+TEST(OpenvpnDaemon, AcceptsGeneratedFiles)
+{
+    if (system("command -v openvpn >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "openvpn not installed";
+    nsrun::Spec spec;
+    spec.config_json = R"({"vpn": {"openvpn": {
+      "client": {"c1": {"username": "u", "password": "p", "server": "192.0.2.1", "cacert": "CA"},
+                 "c2": {"username": "v", "use_file": true,
+                        "config_file": "client\ndev tun\nproto udp\nremote 192.0.2.1 1194\nca /x\nnobind\nauth-user-pass /x\n<ca>\nCA\n</ca>\n"}},
+      "server": {"s1": {"protocol": ["udp"], "authentication": "passwd", "cacert": "CA"},
+                 "s2": {"device_type": "tap", "protocol": ["tcp-server"], "server_address": "192.168.5.1/24",
+                        "authentication": "both", "advanced_options": {"enable": true, "extra": "--mssfix 1400"}}}}}})";
+    std::string files;
+    for (const char *f : {"config_file_c1", "config_file_c2", "config_file_server_s1", "config_file_server_s2"})
+        files += std::string(" /var/run/") + f;
+    spec.after = "printf '#!/bin/sh\\n' > /run/stub; chmod 755 /run/stub; for f in" + files +
+                 "; do sed -e 's#/lib/netifd/openvpn-up#/run/stub#' -e 's#/lib/netifd/openvpn-down#/run/stub#'"
+                 " -e 's#/bin/client_updown#/run/stub#' -e 's#/bin/openvpn_password#/run/stub#' $f > /run/check.conf;"
+                 " echo \"== $f\"; unshare -n timeout 10 openvpn --dev ovpncheck --config /run/check.conf 2>&1"
+                 " | grep -E 'Options error|OpenVPN 2[.]' | sed -e 's/.*OpenVPN 2[.].*/accepted/'; done";
+    auto r = map_network(spec);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string expected;
+    for (const char *f : {"config_file_c1", "config_file_c2", "config_file_server_s1", "config_file_server_s2"})
+        expected += std::string("== /var/run/") + f + "\naccepted\n";
+    EXPECT_EQ(r.after, expected);
+}
