@@ -110,7 +110,7 @@ int config_set(config_node *node, const char *path, const char *value)
         return 0;
     }
     touch(target);
-    target->text = std::move(text);
+    target->text = node->h->keep(text);
     return 1;
 }
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include <rapidjson/error/en.h>
+#include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
 
 #include "store.h"
@@ -30,24 +31,73 @@ std::string lock_path(const std::string &file)
 
 namespace {
 
-std::string position(std::string_view text, size_t offset)
-{
-    size_t line = 1, col = 1;
-    for (size_t i = 0; i < offset && i < text.size(); i++) {
-        if (text[i] == '\n') {
-            line++;
-            col = 1;
-        } else
-            col++;
+/* Reads a file in small pieces for the reader, so that loading never
+ * holds the whole text beside the tree it builds. */
+class fd_stream {
+public:
+    using Ch = char;
+    explicit fd_stream(int fd) : fd_(fd) { buf_[0] = 0; }
+    /* The byte after the data is always 0, so the usual case is one load
+     * and one test; only a 0 at the end of the data means "refill". */
+    Ch Peek()
+    {
+        Ch c = *cur_;
+        if (c == 0 && cur_ == end_) {
+            fill();
+            c = *cur_;
+        }
+        return c;
     }
-    return std::to_string(line) + ":" + std::to_string(col);
-}
+    Ch Take()
+    {
+        Ch c = Peek();
+        cur_ += (c != 0 || cur_ != end_);
+        return c;
+    }
+    size_t Tell() const { return base_ + size_t(cur_ - buf_); }
+    int error() const { return error_; }
+    /* Output side of the stream concept; never used for reading. */
+    Ch *PutBegin() { return nullptr; }
+    void Put(Ch) {}
+    void Flush() {}
+    size_t PutEnd(Ch *) { return 0; }
+
+private:
+    void fill()
+    {
+        if (error_ || eof_)
+            return;
+        base_ += size_t(end_ - buf_);
+        cur_ = end_ = buf_;
+        buf_[0] = 0;
+        for (;;) {
+            ssize_t n = read(fd_, buf_, sizeof buf_ - 1);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                error_ = errno;
+            else if (n == 0)
+                eof_ = true;
+            else {
+                end_ = buf_ + n;
+                *end_ = 0;
+            }
+            return;
+        }
+    }
+    int fd_;
+    char buf_[8193];
+    char *cur_ = buf_, *end_ = buf_;
+    size_t base_ = 0;
+    int error_ = 0;
+    bool eof_ = false;
+};
 
 /* Fills the tree from the reader's events, checking the shape against the
  * schema as it goes so that an unknown key is refused where it stands. */
 struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_builder> {
     handle *h;
-    rapidjson::StringStream *in = nullptr;
+    fd_stream *in = nullptr;
     std::vector<config_node *> stack;
     std::string key;
     const schema_node *member = nullptr;
@@ -96,14 +146,16 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
         }
     }
 
-    bool value(std::string text)
+    bool value(std::string_view text, bool lasting = false)
     {
         if (stack.empty())
             return fail("", "the top level must be a JSON object");
         const schema_node *s = next_schema();
         if (schema_is_container(s))
             return fail(child_path(), std::string("expected ") + kind_name(s));
-        add_child(stack.back(), s, key, false)->text = std::move(text);
+        if (text.find('\0') != std::string_view::npos)
+            return fail(child_path(), "NUL character in a value");
+        add_child(stack.back(), s, key, false)->text = lasting ? text.data() : h->keep(text);
         return true;
     }
 
@@ -153,9 +205,31 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
             return true;
         return fail(stack.empty() ? "" : child_path(), "null is not an element");
     }
-    bool Bool(bool b) { return value(b ? "true" : "false"); }
-    bool RawNumber(const char *str, rapidjson::SizeType len, bool) { return value(std::string(str, len)); }
-    bool String(const char *str, rapidjson::SizeType len, bool) { return value(std::string(str, len)); }
+    bool Bool(bool b) { return value(b ? "true" : "false", true); }
+    bool RawNumber(const char *str, rapidjson::SizeType len, bool) { return value({str, len}); }
+    bool String(const char *str, rapidjson::SizeType len, bool)
+    {
+        if (!valid_utf8({str, len}))
+            return fail(child_path(), "invalid UTF-8 in a value");
+        return value({str, len});
+    }
+
+    static bool valid_utf8(std::string_view text)
+    {
+        unsigned char any = 0;
+        for (char c : text)
+            any |= (unsigned char)c;
+        if (any < 0x80)
+            return true;
+        rapidjson::MemoryStream ms(text.data(), text.size());
+        struct {
+            void Put(char) {}
+        } sink;
+        while (ms.Tell() < text.size())
+            if (!rapidjson::UTF8<>::Validate(ms, sink))
+                return false;
+        return true;
+    }
     bool StartObject() { return container(false); }
     bool StartArray() { return container(true); }
     bool EndObject(rapidjson::SizeType)
@@ -175,6 +249,8 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
     {
         key.assign(str, len);
         config_node *parent = stack.back();
+        if (!valid_utf8(key))
+            return fail(child_path(), "invalid UTF-8 in a key");
         if (parent->schema->type == SCHEMA_OBJECT) {
             member = schema_member(parent->schema, key);
             if (!member)
@@ -191,32 +267,34 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
     }
 };
 
-/* Reads the whole file through one descriptor; the identity comes from the
- * same descriptor so that it matches the text read. */
+/* Opens a file for reading; the identity comes from the same descriptor so
+ * that it matches the text read. */
 enum read_result { READ_OK, READ_MISSING, READ_FAILED };
-read_result read_file(const char *path, std::string &text, file_id *id)
+read_result open_source(const char *path, int &fd, struct stat &st)
 {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return errno == ENOENT ? READ_MISSING : READ_FAILED;
-    struct stat st;
     bool stat_ok = fstat(fd, &st) == 0;
     if (!stat_ok || S_ISDIR(st.st_mode)) {
         int e = stat_ok ? EISDIR : errno;
         close(fd);
+        fd = -1;
         errno = e;
         return READ_FAILED;
     }
-    if (id) {
-        id->exists = true;
-        id->dev = st.st_dev;
-        id->ino = st.st_ino;
-        id->size = st.st_size;
-        id->mtime = st.st_mtim;
-    }
+    return READ_OK;
+}
+
+read_result read_file(const char *path, std::string &text)
+{
+    int fd;
+    struct stat st;
+    read_result r = open_source(path, fd, st);
+    if (r != READ_OK)
+        return r;
     text.clear();
-    text.reserve(size_t(st.st_size) + 1);
-    char buf[16384];
+    char buf[8192];
     for (;;) {
         ssize_t n = read(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR)
@@ -235,50 +313,57 @@ read_result read_file(const char *path, std::string &text, file_id *id)
     return READ_OK;
 }
 
-bool is_ascii(std::string_view text)
+/* Line and column of a byte offset, counted by reading the file again
+ * (only when there is an error to report). */
+std::string position_in_file(int fd, size_t offset)
 {
-    uint64_t high = 0;
-    size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-        uint64_t word;
-        memcpy(&word, text.data() + i, 8);
-        high |= word;
+    size_t line = 1, col = 1, at = 0;
+    char buf[8192];
+    if (lseek(fd, 0, SEEK_SET) != 0)
+        return "?:?";
+    while (at < offset) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        for (ssize_t i = 0; i < n && at < offset; i++, at++) {
+            if (buf[i] == '\n') {
+                line++;
+                col = 1;
+            } else
+                col++;
+        }
     }
-    for (; i < text.size(); i++)
-        high |= (unsigned char)text[i];
-    return (high & 0x8080808080808080ull) == 0;
+    return std::to_string(line) + ":" + std::to_string(col);
 }
 
-bool parse_into(handle *h, const char *name, const std::string &text)
+bool parse_into(handle *h, const char *name, int fd, size_t size)
 {
     tree_builder b(h);
-    rapidjson::StringStream in(text.c_str());
+    fd_stream in(fd);
     b.in = &in;
     rapidjson::Reader reader;
-    /* Checking the encoding is the reader's slowest step; a plain ASCII
-     * file (the usual case) cannot hold a bad sequence. */
-    bool ascii = is_ascii(text);
-    constexpr unsigned flags = rapidjson::kParseNumbersAsStringsFlag;
-    rapidjson::ParseResult r =
-        ascii ? reader.Parse<flags>(in, b)
-              : reader.Parse<flags | rapidjson::kParseValidateEncodingFlag>(in, b);
-    if (r) {
-        /* A NUL inside the text ends the reader early. */
-        if (in.Tell() != text.size()) {
-            log_error("%s:%s: malformed JSON: NUL byte in the file", name,
-                      position(text, in.Tell()).c_str());
-            h->root.children.clear();
-            return false;
-        }
-        return true;
-    }
-    if (!b.error.empty())
-        log_error("%s:%s: %s", name, position(text, b.error_offset).c_str(), b.error.c_str());
-    else
-        log_error("%s:%s: malformed JSON: %s", name, position(text, r.Offset()).c_str(),
+    /* The encoding is checked per text in the handler: checking it in the
+     * reader is its slowest step, and most files are plain ASCII. */
+    rapidjson::ParseResult r = reader.Parse<rapidjson::kParseNumbersAsStringsFlag>(in, b);
+    bool ok = false;
+    if (in.error())
+        log_error("%s: cannot read: %s", name, strerror(in.error()));
+    else if (!r && !b.error.empty())
+        log_error("%s:%s: %s", name, position_in_file(fd, b.error_offset).c_str(),
+                  b.error.c_str());
+    else if (!r)
+        log_error("%s:%s: malformed JSON: %s", name, position_in_file(fd, r.Offset()).c_str(),
                   rapidjson::GetParseError_En(r.Code()));
-    h->root.children.clear();
-    return false;
+    else if (in.Tell() < size)  /* a NUL byte ends the reader early */
+        log_error("%s:%s: malformed JSON: NUL byte in the file", name,
+                  position_in_file(fd, in.Tell()).c_str());
+    else
+        ok = true;
+    if (!ok)
+        h->root.children.clear();
+    return ok;
 }
 
 struct open_spec {
@@ -297,7 +382,7 @@ config_t *open_copy(const open_spec &spec)
     h->file = spec.file;
     if (spec.schema_file && *spec.schema_file) {
         std::string text, error;
-        if (read_file(spec.schema_file, text, nullptr) != READ_OK) {
+        if (read_file(spec.schema_file, text) != READ_OK) {
             log_error("%s: cannot read schema: %s", spec.schema_file, strerror(errno));
             return nullptr;
         }
@@ -330,19 +415,32 @@ config_t *open_copy(const open_spec &spec)
     if (!same)
         h->base = file_identity(h->file.c_str());
     if (spec.source) {
-        std::string text;
         const char *name = spec.source;
-        read_result r = read_file(spec.source, text, same ? &h->base : nullptr);
+        int fd = -1;
+        struct stat st;
+        read_result r = open_source(name, fd, st);
         if (r == READ_MISSING && !spec.source_required && spec.baked_file && *spec.baked_file) {
             name = spec.baked_file;
-            r = read_file(name, text, nullptr);
+            r = open_source(name, fd, st);
+            same = false;
         }
         if (r == READ_FAILED || (r == READ_MISSING && spec.source_required)) {
             log_error("%s: cannot read: %s", name, strerror(errno));
             return nullptr;
         }
-        if (r == READ_OK && !parse_into(h.get(), name, text))
-            return nullptr;
+        if (r == READ_OK) {
+            if (same) {
+                h->base.exists = true;
+                h->base.dev = st.st_dev;
+                h->base.ino = st.st_ino;
+                h->base.size = st.st_size;
+                h->base.mtime = st.st_mtim;
+            }
+            bool ok = parse_into(h.get(), name, fd, size_t(st.st_size));
+            close(fd);
+            if (!ok)
+                return nullptr;
+        }
     }
     return &h.release()->root;
 }

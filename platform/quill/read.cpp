@@ -156,7 +156,7 @@ sl_list *config_keys(config_node *node)
     sl_list *list = sl_new();
     for (auto &c : node->children)
         if (!c->implicit)
-            list = sl_append(list, c->key.c_str());
+            list = sl_append(list, c->key);
     return list;
 }
 
@@ -177,7 +177,7 @@ sl_list *config_find(config_node *node, const char *path, char *const pairs[])
                      value_equal(v->schema, scalar_text(v), pairs[i + 1]));
         }
         if (match)
-            list = sl_append(list, c->key.c_str());
+            list = sl_append(list, c->key);
     }
     return list;
 }
@@ -267,7 +267,7 @@ int config_object_has_key(config_node *node, const char *path, const char *key)
     return config_has_key(config_object(node, path), key);
 }
 
-const char *config_key(config_node *node) { return node ? node->key.c_str() : nullptr; }
+const char *config_key(config_node *node) { return node ? node->key : nullptr; }
 
 char *config_path(config_node *node) { return node ? strdup(node_path(node).c_str()) : nullptr; }
 
@@ -359,7 +359,7 @@ sl_list *config_get_string_list(config_node *node, const char *path)
     sl_list *list = nullptr;
     for (auto &c : n->children)
         if (!c->implicit && !is_container(c))
-            list = sl_append(list, c->text.c_str());
+            list = sl_append(list, c->text);
     return list;
 }
 
@@ -389,7 +389,7 @@ config_node *config_array_next(config_node *element) { return config_object_next
 const char *config_array_get_string(config_node *array, size_t index)
 {
     config_node *e = element(array, index);
-    return e && !is_container(e) ? e->text.c_str() : nullptr;
+    return e && !is_container(e) ? e->text : nullptr;
 }
 
 config_node *config_array_get_ref(config_node *array, size_t index)

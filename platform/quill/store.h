@@ -3,6 +3,8 @@
 #define QUILL_STORE_H
 #include <sys/stat.h>
 
+#include <cstring>
+
 #include <memory>
 #include <string>
 #include <string_view>
@@ -25,8 +27,10 @@ struct config_node {
     config_node *parent = nullptr;
     quill::handle *h = nullptr;
     const schema_node *schema = nullptr;
-    std::string key;
-    std::string text;
+    /* Texts are immutable and owned by the handle (its text arena) or by the
+     * schema: a copy for cancel shares them, and a set stores a new one. */
+    const char *key = "";
+    const char *text = "";
     bool implicit = false;
     std::vector<config_node *> children;  /* owned by the handle's arena */
 };
@@ -62,7 +66,13 @@ struct handle {
     std::vector<std::unique_ptr<config_node[]>> arena;
     size_t arena_used = 0;
     std::vector<config_node *> free_nodes;
+    std::vector<std::unique_ptr<char[]>> text_blocks;
+    size_t text_used = 0, text_room = 0;
+    std::vector<const char *> index_keys;     /* "0", "1", ... of array elements */
     config_node *make_node();
+    /* A lasting copy of text (terminated) in the text arena. */
+    const char *keep(std::string_view text);
+    const char *index_key(size_t index);
     void release(config_node *subtree);
     ~handle();
 };
@@ -85,6 +95,11 @@ enum walk_result { WALK_FOUND, WALK_UNKNOWN, WALK_ABSENT, WALK_BAD_KEY };
  * be followed. */
 walk_result walk(config_node *n, std::string_view path, walk_mode mode, config_node *&out,
                  std::string &failed);
+inline bool same_key(const char *a, std::string_view b)
+{
+    return strncmp(a, b.data(), b.size()) == 0 && a[b.size()] == 0;
+}
+
 /* Child of n with this key (implicit ones included), or null. */
 config_node *find_child(const config_node *n, std::string_view key);
 config_node *add_child(config_node *parent, const schema_node *schema, std::string_view key,

@@ -44,13 +44,47 @@ config_node *handle::make_node()
     return n;
 }
 
+const char *handle::keep(std::string_view text)
+{
+    if (text.empty())
+        return "";
+    size_t need = text.size() + 1;
+    if (need > text_room - text_used) {
+        /* Long texts get a block of their own; short ones share. */
+        size_t size = need > 1024 ? need : 8192;
+        text_blocks.push_back(std::make_unique<char[]>(size));
+        if (size == need) {
+            char *own = text_blocks.back().get();
+            memcpy(own, text.data(), text.size());
+            own[text.size()] = 0;
+            if (text_blocks.size() > 1)  /* keep filling the shared block */
+                std::swap(text_blocks.back(), text_blocks[text_blocks.size() - 2]);
+            return own;
+        }
+        text_used = 0;
+        text_room = size;
+    }
+    char *out = text_blocks.back().get() + text_used;
+    memcpy(out, text.data(), text.size());
+    out[text.size()] = 0;
+    text_used += need;
+    return out;
+}
+
+const char *handle::index_key(size_t index)
+{
+    while (index_keys.size() <= index)
+        index_keys.push_back(keep(std::to_string(index_keys.size())));
+    return index_keys[index];
+}
+
 void handle::release(config_node *subtree)
 {
     for (config_node *c : subtree->children)
         release(c);
     subtree->children.clear();
-    subtree->key.clear();
-    subtree->text.clear();
+    subtree->key = "";
+    subtree->text = "";
     subtree->parent = nullptr;
     free_nodes.push_back(subtree);
 }
@@ -85,7 +119,7 @@ std::string node_path(const config_node *n)
 config_node *find_child(const config_node *n, std::string_view key)
 {
     for (auto &c : n->children)
-        if (c->key == key)
+        if (same_key(c->key, key))
             return c;
     return nullptr;
 }
@@ -97,7 +131,10 @@ config_node *add_child(config_node *parent, const schema_node *schema, std::stri
     child->parent = parent;
     child->h = parent->h;
     child->schema = schema;
-    child->key.assign(key);
+    /* A member of an object is named by its description. */
+    child->key = parent->schema->type == SCHEMA_OBJECT && schema->key ? schema->key
+                 : parent->schema->type == SCHEMA_ARRAY ? parent->h->index_key(parent->children.size())
+                                                         : parent->h->keep(key);
     child->implicit = implicit;
     /* Most containers hold a few members: one allocation, not a chain. */
     if (parent->children.capacity() == 0)
@@ -108,7 +145,7 @@ config_node *add_child(config_node *parent, const schema_node *schema, std::stri
 
 const char *scalar_text(const config_node *n)
 {
-    return n->implicit ? schema_default(n->schema) : n->text.c_str();
+    return n->implicit ? schema_default(n->schema) : n->text;
 }
 
 namespace {
@@ -160,7 +197,7 @@ void renumber(config_node *array)
 {
     size_t i = 0;
     for (auto &c : array->children)
-        c->key = std::to_string(i++);
+        c->key = array->h->index_key(i++);
 }
 
 walk_result walk(config_node *n, std::string_view path, walk_mode mode, config_node *&out,

@@ -101,7 +101,7 @@ template <class W> void write_node(W &w, const config_node *n)
         for (auto &c : n->children) {
             if (!written(c))
                 continue;
-            w.Key(c->key.data(), rapidjson::SizeType(c->key.size()));
+            w.Key(c->key, rapidjson::SizeType(strlen(c->key)));
             write_node(w, c);
         }
         w.EndObject();
@@ -212,9 +212,9 @@ bool validate_node(const config_node *n,
         report(ctx, node_path(n), reason);
         return false;
     }
-    if (n->schema->type == SCHEMA_REFERENCE && !n->text.empty() &&
+    if (n->schema->type == SCHEMA_REFERENCE && *n->text &&
         !resolve_reference(n, n->text)) {
-        report(ctx, node_path(n), "reference to a missing member " + n->text);
+        report(ctx, node_path(n), std::string("reference to a missing member ") + n->text);
         return false;
     }
     return true;
