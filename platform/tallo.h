@@ -31,7 +31,7 @@ void tallo_deinit(void);
 char *tallo_get_string(const char *key);
 char *tallo_get_string_pathf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 /* Integer reads give the default when the key is absent or its value is
- * not a whole decimal (or 0x hexadecimal) number within 32 bits. */
+ * not a whole decimal number within 32 bits ("010" is ten). */
 int tallo_get_int_pathf(int def, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 int32_t tallo_get_int32(const char *key, int32_t def);
 /* Names of the key's direct children, natural order; null when none.  A

@@ -154,7 +154,7 @@ bool parse_int(const char *text, long long lo, long long hi, long long &out)
         return false;
     char *end = nullptr;
     errno = 0;
-    long long v = strtoll(text, &end, 0);
+    long long v = strtoll(text, &end, 10);
     while (end && (*end == ' ' || *end == '\n' || *end == '\t'))
         ++end;
     if (errno || !end || *end || v < lo || v > hi)

@@ -82,10 +82,14 @@ TEST_F(Tallo, SetGetTyped)
     tallo_set_string("n.empty", "");
     tallo_set_string("n.text", "12abc");
     tallo_set_string("n.big", "4294967296");
+    tallo_set_string("n.zero", "010");
+    tallo_set_string("n.hex", "0x10");
     EXPECT_EQ(str(unique_text(tallo_get_string("n.empty"))), "");
     EXPECT_EQ(tallo_get_int32("n.empty", 9), 9);
     EXPECT_EQ(tallo_get_int32("n.text", 9), 9);
     EXPECT_EQ(tallo_get_int32("n.big", 9), 9);
+    EXPECT_EQ(tallo_get_int32("n.zero", 9), 10);
+    EXPECT_EQ(tallo_get_int32("n.hex", 9), 9);
     // Keys with empty parts cannot be listed and are refused.
     EXPECT_NE(tallo_set_string("a..b", "x"), 0);
     EXPECT_NE(tallo_set_string("", "x"), 0);
