@@ -1,5 +1,7 @@
 // Per-interface DHCP blocks: ranges, options, leases, boot settings, relay,
 // delegated prefixes and devices that dnsmasq must keep off.
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -242,6 +244,19 @@ TEST(DnsmasqSafety, LineBreaksInInterfaceValuesAddNoDirective)
                             auto_options("lan") + "dhcp-option=net:lan,15,\"ok\"\n");
     EXPECT_NE(out.err.find("Ignoring dhcp_server.advanced.domain_suffix of 'lan'"), std::string::npos) << out.err;
     EXPECT_NE(out.err.find("Ignoring custom option string of 'lan'"), std::string::npos) << out.err;
+}
+
+// The example exercises every node kind: bridges, VLANs, bonds, modems,
+// tunnels and passthrough next to the DHCP interfaces.
+TEST(DnsmasqInterface, ExampleConfigurationIsAcceptedByTheDaemon)
+{
+    std::ifstream in(std::string(EXAMPLES_DIR) + "/office.json");
+    std::string config((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(config.empty());
+    auto out = generate(config);
+    ASSERT_EQ(out.status, 0) << out.err;
+    EXPECT_NE(out.conf.find("\ndhcp-range=lan,::,constructor:br_lan,ra-stateless\n"), std::string::npos) << out.conf;
+    EXPECT_NE(out.conf.find("\nexcept-interface=eth5\n"), std::string::npos) << out.conf;
 }
 
 }  // namespace
