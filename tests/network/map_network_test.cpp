@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -558,12 +559,15 @@ config interface mgmt
 )",
                 {}, extra);
 
+    std::filesystem::remove_all(extra.path_prepend[0]);
+
     // No address: not even the section header.
     extra.path_prepend = {stand_in_dir("")};
     expect_file(config, R"(
 config globals globals
 )",
                 {}, extra);
+    std::filesystem::remove_all(extra.path_prepend[0]);
 }
 
 TEST(MapNetwork, DumpPrintsTreeAndWritesNothing)
