@@ -12,7 +12,13 @@
  * caller releases with free / sl_free.
  *
  * Errors are flagged on the handle (config_error_check) and logged with a
- * message that names the path and the reason. */
+ * message that names the path and the reason.
+ *
+ * Files, text forms and the choices below are described in docs/store.md.
+ * In short: a member the schema knows but that is not set can be looked up
+ * and reads as its default, but is not iterated, counted or written; an
+ * array element is reached by its index in a path ("dns.servers.0");
+ * collection keys are letters, digits, '_' and '-' (at most 64 bytes). */
 #ifndef QUILL_H
 #define QUILL_H
 #include <stdint.h>
@@ -37,20 +43,44 @@ typedef struct config_file_record {
     uintptr_t reserved9;
 } config_file_record;
 
-/* ---- openers: a handle, or null (the reason is logged) ----------------- */
-config_t *config_load(void);          /* active file, read only */
-config_t *config_update(void);        /* active file + exclusive lock */
-config_t *config_load_json(void);     /* /var/run/config/import.json */
-config_t *config_load_baked(void);    /* factory defaults */
+/* ---- openers: a handle, or null (the reason is logged) -----------------
+ * A missing configuration file reads as all defaults.  A file that cannot
+ * be read, is not valid JSON, or holds a key or shape the schema does not
+ * know is refused with the file, line and column named.  Every copy commits
+ * to the file named in the comment; a copy opened without the lock is
+ * refused at commit when that file changed after it was opened. */
+config_t *config_load(void);          /* /etc/config/config.json */
+/* The same, holding the exclusive lock /etc/config/config.lock from before
+ * the read until config_free: concurrent updaters run one after the other
+ * and none loses the other's changes. */
+config_t *config_update(void);
+/* Reads /var/run/config/import.json (which must exist); commits to the
+ * active file. */
+config_t *config_load_json(void);
+/* The factory defaults (the schema's); committing it resets the active
+ * file. */
+config_t *config_load_baked(void);
+/* Reads files->config_file (or, when that does not exist and
+ * files->baked_file is given, the baked file) with the schema in
+ * files->schema_file (null or "": the built-in one); commits to
+ * files->config_file.  The _update form holds the lock file beside it
+ * (a trailing ".json" replaced by ".lock"). */
 config_t *config_load_file(const config_file_record *files);
 config_t *config_update_file(const config_file_record *files);
+/* Defaults, committed to file; the _try form is null when file exists. */
 config_t *config_create(const char *file);
 config_t *config_try_create(const char *file);
 
 typedef void (*config_report_fn)(void *ctx, const char *path, const char *message);
 int config_validate(config_t *c, config_report_fn report, void *ctx); /* 1 valid */
+/* Validates, then writes a temporary file in the same directory, flushes
+ * it, renames it over the file and flushes the directory: a failed or
+ * interrupted commit leaves the file exactly as it was.  Only values that
+ * differ from the defaults are written.  The copy stays usable. */
 int config_commit(config_t *c);        /* 1 committed */
-int config_commit_force(config_t *c);
+int config_commit_force(config_t *c);  /* no validation, no changed-file check */
+/* Back to the state of the last load or commit.  Nodes looked up before
+ * must not be used after it; the handle stays valid. */
 void config_cancel(config_t *c);
 void config_free(config_t *c);
 int config_error_check(config_t *c);
@@ -64,7 +94,13 @@ char *config_dump(config_node *node);
 char *config_dump_public(config_node *node);
 char *config_new(config_node *node, const char *path);
 
-/* ---- edits: 1 done, 0 refused (and flagged) ----------------------------- */
+/* ---- edits: 1 done, 0 refused (and flagged) -----------------------------
+ * config_set parses the value by the leaf's type; setting inside a
+ * collection member that does not exist creates it, and index N of an array
+ * of N elements appends.  Nothing changes on a refusal.  config_new appends
+ * to an array (index returned) or adds the smallest free numeric key to a
+ * collection.  config_delete removes a member or element, or resets a leaf
+ * to its default. */
 int config_set(config_node *node, const char *path, const char *value);
 int config_new_key(config_node *node, const char *path, const char *key);
 int config_delete(config_node *node, const char *path);

@@ -1,4 +1,5 @@
 /* Text forms (JSON, dump), validation, and the atomic commit. */
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -255,6 +256,22 @@ bool write_all(int fd, const std::string &text)
     return true;
 }
 
+/* Temporary files of commits that were killed half way.  Called with the
+ * lock held, so no other commit of this file is writing one now. */
+void remove_stale(const std::string &dir, const std::string &base)
+{
+    DIR *d = opendir(dir.c_str());
+    if (!d)
+        return;
+    std::string prefix = "." + base + ".";
+    while (struct dirent *e = readdir(d)) {
+        std::string_view name = e->d_name;
+        if (name.size() == prefix.size() + 6 && name.substr(0, prefix.size()) == prefix)
+            unlinkat(dirfd(d), e->d_name, 0);
+    }
+    closedir(d);
+}
+
 /* Writes text to a temporary file beside file, flushes it, renames it over
  * file and flushes the directory.  On any failure the temporary file is
  * removed and file is left exactly as it was. */
@@ -263,6 +280,7 @@ bool replace_file(const std::string &file, const std::string &text, mode_t mode)
     size_t slash = file.rfind('/');
     std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
     std::string base = slash == std::string::npos ? file : file.substr(slash + 1);
+    remove_stale(dir, base);
     std::string tmp = dir + "/." + base + ".XXXXXX";
     int fd = mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0) {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
 
 #include "fixture.h"
 
@@ -108,6 +109,38 @@ TEST_F(StoreTest, FailedWriteLeavesFileByteForByte)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(slurp(file), original);
     EXPECT_EQ(files_in(dir), 3u);  /* no temporary file left behind */
+}
+
+TEST_F(StoreTest, KillDuringCommitNeverLeavesPartialFile)
+{
+    put(file, "{}");
+    for (int round = 0; round < 15; round++) {
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            for (unsigned n = 0;; n++) {
+                copy_ptr c(config_update_file(&rec));
+                std::string big(20000 + n % 7, char('a' + n % 26));
+                config_set(c.get(), "system.description", big.c_str());
+                config_commit(c.get());
+            }
+        }
+        usleep(2000 + (round * 1733) % 9000);
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        /* Whatever the moment, the file is a whole configuration. */
+        testing::internal::CaptureStderr();
+        copy_ptr c = load();
+        std::string err = testing::internal::GetCapturedStderr();
+        ASSERT_TRUE(c) << "round " << round << ": " << err;
+        size_t len = strlen(config_get_string(c.get(), "system.description"));
+        EXPECT_TRUE(len == 0 || (len >= 20000 && len < 20007)) << len;
+    }
+    /* The next commit clears the temporary files that killed ones left. */
+    copy_ptr c = update();
+    config_set(c.get(), "system.motto", "done");
+    ASSERT_EQ(config_commit(c.get()), 1);
+    EXPECT_EQ(files_in(dir), 3u);
 }
 
 TEST_F(StoreTest, UnlockedCopyRefusedWhenFileChanged)
