@@ -264,3 +264,18 @@ TEST(OpenvpnDaemon, AcceptsGeneratedFiles)
         expected += std::string("== /var/run/") + f + "\naccepted\n";
     EXPECT_EQ(r.after, expected);
 }
+
+TEST(OpenvpnClient, OlderWorldReadableSecretFilesAreTightened)
+{
+    nsrun::Spec spec;
+    spec.config_json = R"({"vpn": {"openvpn": {"client": {"c1": {"username": "u", "password": "new"}}}}})";
+    // The helper makes files that start with "#!" mode 755: wider than any
+    // secret may stay.
+    spec.files = {{userpass, "#!old\nsecret and more text than the new one\n"}, {client_file, "#!old"}};
+    spec.collect = {userpass, client_file};
+    auto r = map_network(spec);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(file(r, userpass), "u\nnew\n");
+    EXPECT_EQ(r.modes[userpass], 0600u);
+    EXPECT_EQ(r.modes[client_file], 0600u);
+}
