@@ -299,7 +299,8 @@ std::unique_ptr<schema_set> schema_build(const std::vector<schema_fragment> &fra
             return nullptr;
         }
         parser p{f.name, error};
-        for (auto m = doc.MemberBegin(); m != doc.MemberEnd(); ++m) {
+        const json &top = doc;
+        for (auto m = top.MemberBegin(); m != top.MemberEnd(); ++m) {
             std::string key(m->name.GetString(), m->name.GetStringLength());
             if (key.empty() || key.find('.') != std::string::npos) {
                 error = f.name + ": bad member name \"" + key + "\"";

@@ -29,13 +29,12 @@ TEST(StoreEndToEnd, ConcurrentSetsBothLand)
             [ "$("$c" get auth.ldap.timeout)" = $((i + 10)) ] || echo "lost timeout $i"
             [ "$("$c" get auth.ldap.bind_dn)" = "cn=r$i" ] || echo "lost bind_dn $i"
         done)sh",
-                   "", false);
+                   R"({"auth": {"ldap": {"timeout": 5, "bind_dn": "cn=first"}}})");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.files["/etc/config/config.json"],
               "{\n  \"auth\": {\n    \"ldap\": {\n      \"timeout\": 22,\n"
               "      \"bind_dn\": \"cn=r12\"\n    }\n  }\n}\n");
-    EXPECT_EQ(r.modes["/etc/config/config.json"], 0600u);
 }
 
 TEST(StoreEndToEnd, BadFileAndBadValueAreNamed)
