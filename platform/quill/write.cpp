@@ -275,7 +275,7 @@ void remove_stale(const std::string &dir, const std::string &base)
 /* Writes text to a temporary file beside file, flushes it, renames it over
  * file and flushes the directory.  On any failure the temporary file is
  * removed and file is left exactly as it was. */
-bool replace_file(const std::string &file, const std::string &text, mode_t mode)
+bool replace_file(const std::string &file, const std::string &text, const struct stat *old)
 {
     size_t slash = file.rfind('/');
     std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
@@ -289,7 +289,11 @@ bool replace_file(const std::string &file, const std::string &text, mode_t mode)
         return false;
     }
     const char *step = nullptr;
-    if (fchmod(fd, mode) != 0)
+    /* The new file keeps the owner and mode of the one it replaces, so that
+     * whoever could read the configuration still can. */
+    if (old && geteuid() == 0 && fchown(fd, old->st_uid, old->st_gid) != 0)
+        step = "set the owner of";
+    else if (fchmod(fd, old ? old->st_mode & 07777 : 0600) != 0)
         step = "set the mode of";
     else if (!write_all(fd, text))
         step = "write";
@@ -338,11 +342,9 @@ int commit(config_t *c, bool force)
         ok = false;
     }
     if (ok) {
-        mode_t mode = 0600;
         struct stat st;
-        if (now.exists && stat(h->file.c_str(), &st) == 0)
-            mode = st.st_mode & 07777;
-        ok = replace_file(h->file, to_json(root, true) + "\n", mode);
+        bool existed = now.exists && stat(h->file.c_str(), &st) == 0;
+        ok = replace_file(h->file, to_json(root, true) + "\n", existed ? &st : nullptr);
     }
     if (ok) {
         h->base = file_identity(h->file.c_str());

@@ -61,6 +61,19 @@ TEST_F(StoreTest, CommitWritesOnlyWhatDiffersInStoreOrder)
     struct stat st;
     ASSERT_EQ(stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);  /* the configuration holds secrets */
+    /* A replaced file keeps its owner and mode. */
+    ASSERT_EQ(chmod(file.c_str(), 0640), 0);
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(file.c_str(), 1, 2), 0);
+    }
+    config_set(c.get(), "system.motto", "owned");
+    ASSERT_EQ(config_commit(c.get()), 1);
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    if (geteuid() == 0) {
+        EXPECT_EQ(st.st_uid, 1u);
+        EXPECT_EQ(st.st_gid, 2u);
+    }
     /* The copy stays usable after a commit, and reading it back gives the same. */
     config_set(c.get(), "system.motto", "again");
     EXPECT_EQ(config_commit(c.get()), 1);
