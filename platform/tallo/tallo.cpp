@@ -124,6 +124,16 @@ bool valid_key(std::string_view key)
     }
 }
 
+// A key that can be written (with a value, where one is given): otherwise
+// refused with the key named in the error.
+bool writable_key(const char *key, bool has_value = true)
+{
+    if (key && has_value && valid_key(key))
+        return true;
+    error_text = std::string("invalid key \"") + (key ? key : "") + "\"";
+    return false;
+}
+
 // Binds the half-open range of keys strictly below prefix: "p." .. "p/"
 // ('/' follows '.').  An empty prefix covers every key.
 void bind_below(sqlite3_stmt *s, int first, const std::string &prefix,
@@ -400,11 +410,7 @@ int tallo_edit_commit(void)
 
 int tallo_set_string(const char *key, const char *value)
 {
-    if (!key || !value || !valid_key(key)) {
-        error_text = std::string("invalid key \"") + (key ? key : "") + "\"";
-        return -1;
-    }
-    if (!open_db())
+    if (!writable_key(key, value != nullptr) || !open_db())
         return -1;
     auto s = prepare("INSERT OR REPLACE INTO kv(key, value) VALUES(?1, ?2)");
     if (!s)
@@ -429,11 +435,7 @@ int tallo_set_string_pathf(const char *value, const char *fmt, ...)
 
 int tallo_delete(const char *key)
 {
-    if (!key || !valid_key(key)) {
-        error_text = std::string("invalid key \"") + (key ? key : "") + "\"";
-        return -1;
-    }
-    if (!open_db())
+    if (!writable_key(key) || !open_db())
         return -1;
     auto s = prepare("DELETE FROM kv WHERE key = ?1 OR (key >= ?2 AND key < ?3)");
     if (!s)
