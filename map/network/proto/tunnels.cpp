@@ -18,9 +18,13 @@ struct local_end {
     unique_text device;
 };
 
+// The local end point of an enabled tunnel; empty when the tunnel is
+// disabled or its local interface has no address yet.
 local_end read_local(config_node *cfg, bool with_device)
 {
     local_end local;
+    if (!config_get_bool(cfg, "enable"))
+        return local;
     unique_text prefix(config_path(config_get_ref(cfg, "local")));
     if (!prefix)
         return local;
@@ -39,8 +43,6 @@ extern "C" {
 void map_iptunnel(FILE *out, network_node *device)
 {
     config_node *cfg = network_config(device);
-    if (!config_get_bool(cfg, "enable"))
-        return;
     local_end local = read_local(cfg, true);
     if (!local.address)
         return;
@@ -60,8 +62,6 @@ void map_iptunnel(FILE *out, network_node *device)
 void map_macsec(FILE *out, network_node *device)
 {
     config_node *cfg = network_config(device);
-    if (!config_get_bool(cfg, "enable"))
-        return;
     local_end local = read_local(cfg, true);
     if (!local.address)
         return;
@@ -82,7 +82,7 @@ void map_l2tpeth(FILE *out, network_node *device)
 {
     config_node *session = network_config(device);
     config_node *tunnel = config_node_parent(config_node_parent(session));
-    if (!tunnel || !config_get_bool(tunnel, "enable"))
+    if (!tunnel)
         return;
     local_end local = read_local(tunnel, false);
     if (!local.address)
