@@ -49,54 +49,41 @@ constexpr char usage_text[] =
     "config dump [<path>]\n"
     "config dump-public [<path>]\n";
 
-// A loaded configuration that is freed on every way out of a command.
-struct handle_owner {
-    config_t *handle;
-    explicit handle_owner(config_t *h) : handle(h) {}
-    handle_owner(const handle_owner &) = delete;
-    handle_owner &operator=(const handle_owner &) = delete;
-    ~handle_owner() {
-        if (handle)
-            config_free(handle);
-    }
-    explicit operator bool() const { return handle != nullptr; }
-};
-
 int usage_error() {
     print_usage();
     return 1;
 }
 
 int direct_get(const char *path) {
-    handle_owner config(config_load());
+    unique_config config(config_load());
     if (!config)
         return 1;
-    unique_text text(config_get(config.handle, path));
+    unique_text text(config_get(config.get(), path));
     if (text)
         std::printf("%s\n", text.get());
-    return config_error_check(config.handle) ? 2 : 0;
+    return config_error_check(config.get()) ? 2 : 0;
 }
 
 int direct_set(const char *path, const char *value) {
-    handle_owner config(config_update());
+    unique_config config(config_update());
     if (!config)
         return 1;
-    config_set(config.handle, path, value);
-    if (config_error_check(config.handle))
+    config_set(config.get(), path, value);
+    if (config_error_check(config.get()))
         return 2;
-    return config_commit(config.handle) ? 0 : 1;
+    return config_commit(config.get()) ? 0 : 1;
 }
 
 // dump, dump-public and json differ only in the text form they print.
 int direct_print(char *(*render)(config_node *), const char *path) {
-    handle_owner config(config_load());
+    unique_config config(config_load());
     if (!config)
         return 1;
-    config_node *node = path ? config_lookup(config.handle, path) : config.handle;
+    config_node *node = path ? config_lookup(config.get(), path) : config.get();
     unique_text text(render(node));
     if (text)
         std::printf("%s\n", text.get());
-    return config_error_check(config.handle) ? 2 : 0;
+    return config_error_check(config.get()) ? 2 : 0;
 }
 
 int direct_map(int argc, char **argv) {
@@ -108,10 +95,10 @@ int direct_map(int argc, char **argv) {
     // of, and a build without one of them must not fail their scripts.
     if (!entry->name)
         return 0;
-    handle_owner config(config_load());
+    unique_config config(config_load());
     if (!config)
         return 1;
-    return entry->handler(config.handle, argc - 3, argv + 3);
+    return entry->handler(config.get(), argc - 3, argv + 3);
 }
 
 }  // namespace

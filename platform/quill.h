@@ -144,4 +144,13 @@ char *config_base64_encode(const void *data, size_t length);
 #ifdef __cplusplus
 }
 #endif
+
+#ifdef __cplusplus
+/* RAII owner of a loaded configuration or working copy. */
+struct config_deleter {
+    void operator()(config_t *c) const noexcept { config_free(c); }
+};
+using unique_config = std::unique_ptr<config_t, config_deleter>;
+#endif
+
 #endif

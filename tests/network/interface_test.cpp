@@ -16,10 +16,6 @@
 
 namespace {
 
-struct config_deleter {
-    void operator()(config_t *c) const noexcept { config_free(c); }
-};
-using unique_config = std::unique_ptr<config_t, config_deleter>;
 
 unique_config load_text(const std::string &json)
 {

@@ -16,13 +16,9 @@
 
 namespace {
 
-struct config_deleter {
-    void operator()(config_t *c) const noexcept { config_free(c); }
-};
 struct model_deleter {
     void operator()(network_t *m) const noexcept { network_free(m); }
 };
-using unique_config = std::unique_ptr<config_t, config_deleter>;
 using unique_model = std::unique_ptr<network_t, model_deleter>;
 
 unique_config load_file(const std::string &path)

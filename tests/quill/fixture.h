@@ -11,10 +11,7 @@
 
 #include "quill.h"
 
-struct copy_deleter {
-    void operator()(config_t *c) const { config_free(c); }
-};
-using copy_ptr = std::unique_ptr<config_t, copy_deleter>;
+using copy_ptr = unique_config;
 
 inline const char *const test_schema = R"({
   "system": {"type": "object", "members": {
