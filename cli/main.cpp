@@ -60,13 +60,14 @@ int main(int argc, char **argv) {
     }
 
     std::string_view cmd = argv[1];
-    bool started = config_socket() >= 1;
+    long socket_fd = config_socket();
+    bool started = socket_fd >= 1;
     if (cmd == "start") {
         if (!started) {
             std::fputs("config-server: not started yet\n", stderr);
             return 1;
         }
-        return start_server(config_socket());
+        return start_server(socket_fd);
     }
     if (cmd == "stop")
         return 1;
