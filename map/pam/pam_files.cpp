@@ -115,15 +115,17 @@ bool finish(FILE *f, const char *tmp, const char *final)
     bool ok = fflush(f) == 0 && !ferror(f);
     if (fclose(f) != 0)
         ok = false;
-    if (!ok)
+    if (!ok) {
         log_error("cannot write %s: %m", tmp);
-    else if (rename(tmp, final) != 0) {
-        log_error("cannot move %s to %s: %m", tmp, final);
-        ok = false;
-    }
-    if (!ok)
         unlink(tmp);
-    return ok;
+        return false;
+    }
+    // file_replace removes the temporary file itself when the move fails.
+    if (!file_replace(0, tmp, final, 0)) {
+        log_error("cannot move %s to %s: %m", tmp, final);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace pam
