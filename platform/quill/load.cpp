@@ -12,6 +12,7 @@
 #include <rapidjson/error/en.h>
 #include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
+#include <rapidjson/stream.h>
 
 #include "store.h"
 
@@ -31,75 +32,22 @@ std::string lock_path(const std::string &file)
 
 namespace {
 
-/* Reads a file in small pieces for the reader, so that loading never
- * holds the whole text beside the tree it builds. */
-class fd_stream {
-public:
-    using Ch = char;
-    explicit fd_stream(int fd) : fd_(fd) { buf_[0] = 0; }
-    /* The byte after the data is always 0, so the usual case is one load
-     * and one test; only a 0 at the end of the data means "refill". */
-    Ch Peek()
-    {
-        Ch c = *cur_;
-        if (c == 0 && cur_ == end_) {
-            fill();
-            c = *cur_;
-        }
-        return c;
-    }
-    Ch Take()
-    {
-        Ch c = Peek();
-        cur_ += (c != 0 || cur_ != end_);
-        return c;
-    }
-    size_t Tell() const { return base_ + size_t(cur_ - buf_); }
-    int error() const { return error_; }
-    /* Output side of the stream concept; never used for reading. */
-    Ch *PutBegin() { return nullptr; }
-    void Put(Ch) {}
-    void Flush() {}
-    size_t PutEnd(Ch *) { return 0; }
-
-private:
-    void fill()
-    {
-        if (error_ || eof_)
-            return;
-        base_ += size_t(end_ - buf_);
-        cur_ = end_ = buf_;
-        buf_[0] = 0;
-        for (;;) {
-            ssize_t n = read(fd_, buf_, sizeof buf_ - 1);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                error_ = errno;
-            else if (n == 0)
-                eof_ = true;
-            else {
-                end_ = buf_ + n;
-                *end_ = 0;
-            }
-            return;
-        }
-    }
-    int fd_;
-    char buf_[8193];
-    char *cur_ = buf_, *end_ = buf_;
-    size_t base_ = 0;
-    int error_ = 0;
-    bool eof_ = false;
+/* The file text, read in place.  The reader must work on this object
+ * itself, not on a private copy, so that Tell() and the end of a number are
+ * known in the handler. */
+struct text_stream : rapidjson::InsituStringStream {
+    using rapidjson::InsituStringStream::InsituStringStream;
 };
 
 /* Fills the tree from the reader's events, checking the shape against the
  * schema as it goes so that an unknown key is refused where it stands. */
 struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_builder> {
     handle *h;
-    fd_stream *in = nullptr;
+    text_stream *in = nullptr;
     std::vector<config_node *> stack;
-    std::string key;
+    /* Keys of the file stay in the text, which the handle keeps. */
+    std::string_view key;
+    std::string index_text;
     const schema_node *member = nullptr;
     bool skip_member = false;
     std::string error;
@@ -119,7 +67,8 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
         std::string p = node_path(stack.back());
         if (!p.empty())
             p += '.';
-        return p + key;
+        p += key;
+        return p;
     }
 
     /* Schema of the value that comes next; sets key for array elements. */
@@ -127,7 +76,8 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
     {
         config_node *parent = stack.back();
         if (parent->schema->type == SCHEMA_ARRAY) {
-            key = std::to_string(parent->children.size());
+            index_text = std::to_string(parent->children.size());
+            key = index_text;
             return parent->schema->item;
         }
         return member;
@@ -155,7 +105,7 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
             return fail(child_path(), std::string("expected ") + kind_name(s));
         if (text.find('\0') != std::string_view::npos)
             return fail(child_path(), "NUL character in a value");
-        add_child(stack.back(), s, key, false)->text = lasting ? text.data() : h->keep(text);
+        add_child(stack.back(), s, key, false, true)->text = lasting ? text.data() : h->keep(text);
         return true;
     }
 
@@ -172,7 +122,7 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
                         : (s->type == SCHEMA_OBJECT || s->type == SCHEMA_COLLECTION);
         if (!ok)
             return fail(child_path(), std::string("expected ") + kind_name(s));
-        stack.push_back(add_child(stack.back(), s, key, false));
+        stack.push_back(add_child(stack.back(), s, key, false, true));
         return true;
     }
 
@@ -192,7 +142,7 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
         auto dup = std::adjacent_find(keys.begin(), keys.end());
         if (dup == keys.end())
             return false;
-        key = *dup;
+        key = *dup;  /* the file text outlives the builder */
         stack.push_back(const_cast<config_node *>(n));
         return true;
     }
@@ -206,12 +156,20 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
         return fail(stack.empty() ? "" : child_path(), "null is not an element");
     }
     bool Bool(bool b) { return value(b ? "true" : "false", true); }
-    bool RawNumber(const char *str, rapidjson::SizeType len, bool) { return value({str, len}); }
+    /* A number is not terminated in the text (the byte after it is the
+     * separator), so it gets its own copy.  It ends where the reader
+     * stands. */
+    bool RawNumber(const char *, rapidjson::SizeType len, bool)
+    {
+        return value({in->src_ - len, len});
+    }
+    /* Strings are unescaped and terminated in place in the file text, which
+     * the handle keeps: no copy. */
     bool String(const char *str, rapidjson::SizeType len, bool)
     {
         if (!valid_utf8({str, len}))
             return fail(child_path(), "invalid UTF-8 in a value");
-        return value({str, len});
+        return value({str, len}, true);
     }
 
     static bool valid_utf8(std::string_view text)
@@ -247,7 +205,7 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
     }
     bool Key(const char *str, rapidjson::SizeType len, bool)
     {
-        key.assign(str, len);
+        key = std::string_view(str, len);
         config_node *parent = stack.back();
         if (!valid_utf8(key))
             return fail(child_path(), "invalid UTF-8 in a key");
@@ -338,19 +296,58 @@ std::string position_in_file(int fd, size_t offset)
     return std::to_string(line) + ":" + std::to_string(col);
 }
 
-bool parse_into(handle *h, const char *name, int fd, size_t size)
+/* Reads the whole file into a terminated buffer, in one piece when the
+ * size is known; the reader then works in place on it. */
+std::unique_ptr<char[]> read_text(int fd, size_t size_hint, size_t &size, int &error)
 {
+    size_t room = size_hint + 1;
+    auto buf = std::make_unique_for_overwrite<char[]>(room + 1);
+    size = 0;
+    error = 0;
+    for (;;) {
+        if (size == room) {  /* the file grew since it was measured */
+            size_t bigger = room * 2;
+            auto more = std::make_unique_for_overwrite<char[]>(bigger + 1);
+            memcpy(more.get(), buf.get(), size);
+            buf = std::move(more);
+            room = bigger;
+        }
+        ssize_t n = read(fd, buf.get() + size, room - size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = errno;
+            return nullptr;
+        }
+        if (n == 0)
+            break;
+        size += size_t(n);
+    }
+    buf[size] = 0;
+    return buf;
+}
+
+bool parse_into(handle *h, const char *name, int fd, size_t size_hint)
+{
+    size_t size;
+    int read_error;
+    std::unique_ptr<char[]> text = read_text(fd, size_hint, size, read_error);
+    if (!text) {
+        log_error("%s: cannot read: %s", name, strerror(read_error));
+        return false;
+    }
     tree_builder b(h);
-    fd_stream in(fd);
+    text_stream in(text.get());
     b.in = &in;
     rapidjson::Reader reader;
     /* The encoding is checked per text in the handler: checking it in the
-     * reader is its slowest step, and most files are plain ASCII. */
-    rapidjson::ParseResult r = reader.Parse<rapidjson::kParseNumbersAsStringsFlag>(in, b);
+     * reader is its slowest step, and most files are plain ASCII.  Positions
+     * of errors are counted on the file itself, as the text has been
+     * rewritten in place behind the reader. */
+    rapidjson::ParseResult r =
+        reader.Parse<rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseInsituFlag>(in, b);
     bool ok = false;
-    if (in.error())
-        log_error("%s: cannot read: %s", name, strerror(in.error()));
-    else if (!r && !b.error.empty())
+    if (!r && !b.error.empty())
         log_error("%s:%s: %s", name, position_in_file(fd, b.error_offset).c_str(),
                   b.error.c_str());
     else if (!r)
@@ -363,6 +360,8 @@ bool parse_into(handle *h, const char *name, int fd, size_t size)
         ok = true;
     if (!ok)
         h->root.children.clear();
+    else
+        h->file_text = std::move(text);  /* the tree's texts point into it */
     return ok;
 }
 

@@ -67,6 +67,7 @@ struct handle {
     size_t arena_used = 0;
     std::vector<config_node *> free_nodes;
     std::vector<std::unique_ptr<char[]>> text_blocks;
+    std::unique_ptr<char[]> file_text;        /* the file as read, rewritten in place */
     size_t text_used = 0, text_room = 0;
     std::vector<const char *> index_keys;     /* "0", "1", ... of array elements */
     config_node *make_node();
@@ -102,8 +103,10 @@ inline bool same_key(const char *a, std::string_view b)
 
 /* Child of n with this key (implicit ones included), or null. */
 config_node *find_child(const config_node *n, std::string_view key);
+/* key_lasting: key is terminated and outlives the handle's tree (the file
+ * text), so it is not copied. */
 config_node *add_child(config_node *parent, const schema_node *schema, std::string_view key,
-                       bool implicit);
+                       bool implicit, bool key_lasting = false);
 /* Effective text of a scalar: its value, or the default when implicit. */
 const char *scalar_text(const config_node *n);
 /* Makes n and its ancestors explicit and saves the tree for cancel. */

@@ -125,7 +125,7 @@ config_node *find_child(const config_node *n, std::string_view key)
 }
 
 config_node *add_child(config_node *parent, const schema_node *schema, std::string_view key,
-                       bool implicit)
+                       bool implicit, bool key_lasting)
 {
     config_node *child = parent->h->make_node();
     child->parent = parent;
@@ -134,6 +134,7 @@ config_node *add_child(config_node *parent, const schema_node *schema, std::stri
     /* A member of an object is named by its description. */
     child->key = parent->schema->type == SCHEMA_OBJECT && schema->key ? schema->key
                  : parent->schema->type == SCHEMA_ARRAY ? parent->h->index_key(parent->children.size())
+                 : key_lasting                          ? key.data()
                                                          : parent->h->keep(key);
     child->implicit = implicit;
     /* Most containers hold a few members: one allocation, not a chain. */
