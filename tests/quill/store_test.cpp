@@ -348,6 +348,32 @@ TEST_F(StoreTest, MalformedFilesAreRefusedWithPlace)
     EXPECT_NE(err.find(file + ": cannot read"), std::string::npos) << err;
 }
 
+/* The file is unescaped in place while it is read: places of refusals still
+ * count the file as written, and texts and keys read back unescaped. */
+TEST_F(StoreTest, EscapesAndNumbersKeepPlacesAndTexts)
+{
+    std::string err;
+    EXPECT_FALSE(load_text("{\"system\": {\"motto\": \"a\\nb\\\"c\\u0041\",\n \"colour\": 1}}", &err));
+    EXPECT_NE(err.find(file + ":2:10: system.colour: unknown key"), std::string::npos) << err;
+
+    EXPECT_FALSE(load_text("{\"network\": {\"interface\": 12345}}", &err));
+    EXPECT_NE(err.find(file + ":1:32: network.interface: expected an object"), std::string::npos)
+        << err;
+    EXPECT_FALSE(load_text("{\"system\": {\"servers\": -1.5e3,\"x\": 1}}", &err));
+    EXPECT_NE(err.find(file + ":1:30: system.servers: expected an array"), std::string::npos)
+        << err;
+
+    copy_ptr c = load_text("{\"system\": {\"motto\": \"tab\\there \\u00e9\\\\\", \"retries\": 7},\n"
+                           " \"network\": {\"interface\": {\"l\\u0061n\": {}, \"wan\": {}}}}");
+    ASSERT_TRUE(c);
+    EXPECT_STREQ(config_get_string(c.get(), "system.motto"), "tab\there \xc3\xa9\\");
+    EXPECT_EQ(config_get_int(c.get(), "system.retries"), 7);
+    config_node *lan = config_lookup(c.get(), "network.interface.lan");
+    ASSERT_TRUE(lan);
+    EXPECT_STREQ(config_key(lan), "lan");
+    EXPECT_EQ(config_count(c.get(), "network.interface"), 2);
+}
+
 TEST_F(StoreTest, ValidateReportsEveryProblem)
 {
     copy_ptr c = load_text(R"({"system": {"retries": 12, "mode": "other"},
