@@ -32,18 +32,11 @@ std::string lock_path(const std::string &file)
 
 namespace {
 
-/* The file text, read in place.  The reader must work on this object
- * itself, not on a private copy, so that Tell() and the end of a number are
- * known in the handler. */
-struct text_stream : rapidjson::InsituStringStream {
-    using rapidjson::InsituStringStream::InsituStringStream;
-};
-
 /* Fills the tree from the reader's events, checking the shape against the
  * schema as it goes so that an unknown key is refused where it stands. */
 struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_builder> {
     handle *h;
-    text_stream *in = nullptr;
+    rapidjson::InsituStringStream *in = nullptr;
     std::vector<config_node *> stack;
     /* Keys of the file stay in the text, which the handle keeps. */
     std::string_view key;
@@ -51,14 +44,15 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
     const schema_node *member = nullptr;
     bool skip_member = false;
     std::string error;
-    size_t error_offset = 0;
+    /* A refusal is placed where the reader stopped, which is at the start of
+     * a number: this is how much to add to stand after it. */
+    size_t number_len = 0;
 
     explicit tree_builder(handle *hd) : h(hd) {}
 
     bool fail(const std::string &path, const std::string &reason)
     {
         error = (path.empty() ? std::string("(top)") : path) + ": " + reason;
-        error_offset = in->Tell();
         return false;
     }
 
@@ -157,11 +151,17 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
     }
     bool Bool(bool b) { return value(b ? "true" : "false", true); }
     /* A number is not terminated in the text (the byte after it is the
-     * separator), so it gets its own copy.  It ends where the reader
-     * stands. */
+     * separator), so it gets its own copy.  The reader works on a copy of the
+     * stream, so ours still stands at the number's first character. */
     bool RawNumber(const char *, rapidjson::SizeType len, bool)
     {
-        return value({in->src_ - len, len});
+        const char *at = in->src_;
+        if (*at != '-' && (*at < '0' || *at > '9'))  /* the reader moved ours along */
+            at -= len;
+        number_len = len;
+        bool ok = value({at, len});
+        number_len = ok ? 0 : len;
+        return ok;
     }
     /* Strings are unescaped and terminated in place in the file text, which
      * the handle keeps: no copy. */
@@ -219,9 +219,21 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
                                           "'_' and '-' only, at most 64 bytes)");
             member = parent->schema->item;
         }
-        if (parent->children.size() <= few && find_child(parent, key))
+        if (parent->children.size() <= few && seen(parent))
             return fail(child_path(), "duplicate key");
         return true;
+    }
+
+    /* Members of an object are told apart by their description, which is
+     * cheaper than comparing names. */
+    bool seen(const config_node *parent) const
+    {
+        if (parent->schema->type != SCHEMA_OBJECT)
+            return find_child(parent, key) != nullptr;
+        for (const config_node *c : parent->children)
+            if (c->schema == member)
+                return true;
+        return false;
     }
 };
 
@@ -337,18 +349,19 @@ bool parse_into(handle *h, const char *name, int fd, size_t size_hint)
         return false;
     }
     tree_builder b(h);
-    text_stream in(text.get());
+    rapidjson::InsituStringStream in(text.get());
     b.in = &in;
     rapidjson::Reader reader;
     /* The encoding is checked per text in the handler: checking it in the
      * reader is its slowest step, and most files are plain ASCII.  Positions
      * of errors are counted on the file itself, as the text has been
-     * rewritten in place behind the reader. */
+     * rewritten in place behind the reader; a refusal by the handler is
+     * placed by the reader (just after the key or value refused). */
     rapidjson::ParseResult r =
         reader.Parse<rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseInsituFlag>(in, b);
     bool ok = false;
     if (!r && !b.error.empty())
-        log_error("%s:%s: %s", name, position_in_file(fd, b.error_offset).c_str(),
+        log_error("%s:%s: %s", name, position_in_file(fd, r.Offset() + b.number_len).c_str(),
                   b.error.c_str());
     else if (!r)
         log_error("%s:%s: malformed JSON: %s", name, position_in_file(fd, r.Offset()).c_str(),

@@ -264,10 +264,18 @@ const schema_node *schema_member(const schema_node *object, std::string_view key
         return nullptr;
     /* Called for every key of a file being read: compare without measuring
      * each member name first. */
+    if (key.empty())
+        return nullptr;
+    const char *want = key.data();
+    size_t n = key.size();
     for (uint32_t i = 0; i < object->nchildren; i++) {
         const char *k = object->children[i].key;
-        if (!key.empty() && k[0] == key[0] && strncmp(k, key.data(), key.size()) == 0 &&
-            k[key.size()] == 0)
+        if (k[0] != want[0])
+            continue;
+        size_t j = 1;
+        while (j < n && k[j] && k[j] == want[j])
+            j++;
+        if (j == n && k[n] == 0)
             return &object->children[i];
     }
     return nullptr;
