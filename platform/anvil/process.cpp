@@ -14,14 +14,19 @@
 
 namespace {
 
-std::vector<char *> collect_args(const char *program, va_list ap)
+// The argument vector of a call, ended by a null; false when memory ran out.
+// Catching here lets the callers always reach va_end.
+bool collect_args(std::vector<char *> &argv, const char *program, va_list ap) noexcept
 {
-    std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(program));
-    while (const char *a = va_arg(ap, const char *))
-        argv.push_back(const_cast<char *>(a));
-    argv.push_back(nullptr);
-    return argv;
+    try {
+        argv.push_back(const_cast<char *>(program));
+        while (const char *a = va_arg(ap, const char *))
+            argv.push_back(const_cast<char *>(a));
+        argv.push_back(nullptr);
+        return true;
+    } catch (...) {
+        return false;
+    }
 }
 
 void close_quietly(int &fd)
@@ -180,14 +185,12 @@ char *_process_capture(int stdin_fd, int stderr_fd, int, int, const char *input,
     if (!program)
         return nullptr;
     std::vector<char *> argv;
-    try {
-        va_list ap;
-        va_start(ap, program);
-        argv = collect_args(program, ap);
-        va_end(ap);
-    } catch (...) {
+    va_list ap;
+    va_start(ap, program);
+    bool collected = collect_args(argv, program, ap);
+    va_end(ap);
+    if (!collected)
         return nullptr;
-    }
 
     int out[2] = {-1, -1}, in[2] = {-1, -1};
     int devnull = -1;
@@ -241,14 +244,12 @@ int _process_exec_fd(int stdin_fd, int stdout_fd, int stderr_fd, int extra_fd,
     if (!program)
         return -1;
     std::vector<char *> argv;
-    try {
-        va_list ap;
-        va_start(ap, program);
-        argv = collect_args(program, ap);
-        va_end(ap);
-    } catch (...) {
+    va_list ap;
+    va_start(ap, program);
+    bool collected = collect_args(argv, program, ap);
+    va_end(ap);
+    if (!collected)
         return -1;
-    }
     pid_t pid = spawn(argv.data(), stdin_fd, stdout_fd, stderr_fd, extra_fd);
     return pid < 0 ? -1 : static_cast<int>(pid);
 }
