@@ -21,12 +21,15 @@ std::string full_path(const config_node *n, std::string_view path)
 const char *const key_rule =
     "key with a forbidden character (letters, digits, '_' and '-' only, at most 64 bytes)";
 
-/* Reports a failed walk; true when the walk found the node. */
-bool walked(config_node *node, std::string_view path, walk_result r, const std::string &failed)
+/* Walks to the node an edit works on; a failed walk is flagged with the
+ * path and the reason, and gives null. */
+config_node *edit_target(config_node *node, std::string_view path, walk_mode mode)
 {
-    switch (r) {
+    config_node *target = nullptr;
+    std::string failed;
+    switch (walk(node, path, mode, target, failed)) {
     case WALK_FOUND:
-        return true;
+        return target;
     case WALK_UNKNOWN:
         flag_error(node, full_path(node, failed) + ": unknown path");
         break;
@@ -37,8 +40,7 @@ bool walked(config_node *node, std::string_view path, walk_result r, const std::
         flag_error(node, full_path(node, failed) + ": no such member");
         break;
     }
-    (void)path;
-    return false;
+    return nullptr;
 }
 
 /* Drops the members a refused edit created on its way down. */
@@ -77,10 +79,8 @@ int config_set(config_node *node, const char *path, const char *value)
     if (!node)
         return 0;
     std::string_view p = path ? path : "";
-    config_node *target;
-    std::string failed;
-    walk_result r = walk(node, p, WALK_CREATE, target, failed);
-    if (!walked(node, p, r, failed))
+    config_node *target = edit_target(node, p, WALK_CREATE);
+    if (!target)
         return 0;
     std::string where = full_path(node, p);
     if (!value) {
@@ -119,10 +119,8 @@ char *config_new(config_node *node, const char *path)
     if (!node)
         return nullptr;
     std::string_view p = path ? path : "";
-    config_node *target;
-    std::string failed;
-    walk_result r = walk(node, p, WALK_CREATE, target, failed);
-    if (!walked(node, p, r, failed))
+    config_node *target = edit_target(node, p, WALK_CREATE);
+    if (!target)
         return nullptr;
     const schema_node *s = target->schema;
     std::string key;
@@ -163,10 +161,8 @@ int config_new_key(config_node *node, const char *path, const char *key)
     if (!node)
         return 0;
     std::string_view p = path ? path : "";
-    config_node *target;
-    std::string failed;
-    walk_result r = walk(node, p, WALK_CREATE, target, failed);
-    if (!walked(node, p, r, failed))
+    config_node *target = edit_target(node, p, WALK_CREATE);
+    if (!target)
         return 0;
     std::string where = full_path(node, p);
     std::string_view k = key ? key : "";
@@ -198,10 +194,8 @@ int config_delete(config_node *node, const char *path)
     if (!node)
         return 0;
     std::string_view p = path ? path : "";
-    config_node *target;
-    std::string failed;
-    walk_result r = walk(node, p, WALK_READ, target, failed);
-    if (!walked(node, p, r, failed))
+    config_node *target = edit_target(node, p, WALK_READ);
+    if (!target)
         return 0;
     config_node *parent = target->parent;
     if (!parent) {
