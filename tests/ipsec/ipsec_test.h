@@ -13,19 +13,7 @@ inline const std::string conf = "/var/run/ipsec.conf";
 inline const std::string secrets = "/var/run/ipsec.secrets";
 inline const std::string tree = "/var/run/ipsec.d";
 
-// JSON string literal for a text (certificates and keys span lines).
-inline std::string quote(const std::string &text) {
-    std::string out = "\"";
-    for (char c : text) {
-        switch (c) {
-        case '\n': out += "\\n"; break;
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        default: out += c;
-        }
-    }
-    return out + "\"";
-}
+inline std::string quote(const std::string &text) { return nsrun::json_string(text); }
 
 // Wraps tunnel members into a whole configuration.
 inline std::string tunnels(const std::string &members, const std::string &extra = "") {

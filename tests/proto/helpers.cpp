@@ -6,16 +6,7 @@ namespace proto_test {
 
 std::string quote(const std::string &text)
 {
-    std::string out = "\"";
-    for (char c : text) {
-        switch (c) {
-        case '\n': out += "\\n"; break;
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        default: out += c;
-        }
-    }
-    return out + "\"";
+    return nsrun::json_string(text);
 }
 
 nsrun::Result map_network(nsrun::Spec spec)

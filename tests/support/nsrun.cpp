@@ -247,4 +247,18 @@ Result run(const Spec &spec)
     return r;
 }
 
+std::string json_string(const std::string& text)
+{
+    std::string out = "\"";
+    for (char c : text) {
+        switch (c) {
+        case '\n': out += "\\n"; break;
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        default: out += c;
+        }
+    }
+    return out + "\"";
+}
+
 }  // namespace nsrun

@@ -62,4 +62,8 @@ Result run(const Spec& spec);
 std::string config_binary();
 std::string tallo_binary();
 
+// A text as a JSON string literal, for building configurations in tests
+// (certificates and keys span lines).
+std::string json_string(const std::string& text);
+
 }  // namespace nsrun
