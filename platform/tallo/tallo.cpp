@@ -76,6 +76,25 @@ void make_parents(const std::string &path)
     }
 }
 
+// Switches a new database to WAL and creates the table.  When several
+// processes open a store that does not exist yet, switching the journal mode
+// can report "database is locked" at once, without waiting in the busy
+// handler, while another process is doing the same; such a set-up is
+// retried until the busy timeout has passed.
+bool set_up_db()
+{
+    for (int waited_ms = 0;; waited_ms += 10) {
+        if (exec("PRAGMA journal_mode=WAL") && exec("PRAGMA synchronous=NORMAL") &&
+            exec("CREATE TABLE IF NOT EXISTS kv(key TEXT PRIMARY KEY NOT NULL,"
+                 " value TEXT NOT NULL) WITHOUT ROWID"))
+            return true;
+        int code = sqlite3_errcode(db) & 0xff;
+        if ((code != SQLITE_BUSY && code != SQLITE_LOCKED) || waited_ms >= busy_timeout_ms)
+            return false;
+        usleep(10 * 1000);
+    }
+}
+
 bool open_db()
 {
     if (db)
@@ -95,9 +114,7 @@ bool open_db()
     sqlite3_busy_timeout(db, busy_timeout_ms);
     // The store lives on a RAM file system and is rebuilt by its producers
     // after a reboot, so NORMAL synchronisation is enough under WAL.
-    if (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL") ||
-        !exec("CREATE TABLE IF NOT EXISTS kv(key TEXT PRIMARY KEY NOT NULL,"
-              " value TEXT NOT NULL) WITHOUT ROWID")) {
+    if (!set_up_db()) {
         std::string why = path + ": " + error_text;
         sqlite3_close(db);
         db = nullptr;
