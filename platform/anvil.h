@@ -7,6 +7,7 @@
 
 #include <stdarg.h>
 #include <stddef.h>
+#include <stdio.h>
 #include <sys/types.h>
 
 #ifdef __cplusplus
@@ -44,7 +45,8 @@ int file_exists(const char *path);
 /* Whole file as a new text, or null.  Text after a NUL byte is not seen. */
 char *file_read(const char *path);
 /* Creates or replaces (truncates and rewrites in place) the file with the
- * text; 1 on success, 0 on failure.  A null text writes an empty file. */
+ * text, mode 0644 (see file_create); 1 on success, 0 on failure.  A null
+ * text writes an empty file. */
 int file_write(const char *path, const char *text);
 int file_printf(const char *path, const char *fmt, ...)
     __attribute__((format(printf, 2, 3)));
@@ -54,6 +56,38 @@ int file_printf(const char *path, const char *fmt, ...)
  * the move failed (tmp is then removed and final is left as it was).  Both
  * names must be on one file system, normally in one directory. */
 int file_replace(int sync, const char *tmp, const char *final, int flags);
+
+/* ---- generated files ---------------------------------------------------
+ * Every file a generator writes is opened and finished here, so that its
+ * mode never depends on the umask or on an older file, and a write that
+ * did not reach the file is always seen.
+ *
+ * FILE_PRIVATE: the file holds a secret; mode 0600, set before the first
+ *   byte is written (also when the file existed with a wider mode).
+ *   Without it the mode is 0644.
+ * FILE_KEEP: the file is not truncated yet; call file_truncate once every
+ *   file that one step rewrites in place is open, so that a failed open
+ *   never leaves another file of the step empty. */
+#define FILE_PUBLIC 0
+#define FILE_PRIVATE 1
+#define FILE_KEEP 2
+/* Opens path for writing, created when missing, with the mode above.  Null
+ * when it cannot be opened or its mode cannot be set (errno tells why). */
+FILE *file_create(const char *path, int flags);
+/* Empties a file opened with FILE_KEEP; 1 on success, 0 on failure. */
+int file_truncate(FILE *file);
+/* Ends a file written through stdio: flushes it, checks that no write
+ * failed, flushes it to disk when sync != 0 (for a file that is then moved
+ * over its final name), and closes it.  The stream is always closed, also
+ * on failure.  1 when every byte reached the file, else 0 with errno set
+ * (EIO when only an earlier write had failed).  A null stream gives 0. */
+int file_finish(FILE *file, int sync);
+/* Creates or replaces (in place) the file with len bytes of data through
+ * file_create and file_finish; 1 on success, 0 on failure. */
+int file_write_data(const char *path, const char *data, size_t len, int flags);
+/* 1 when text holds no line feed and no carriage return (a null text
+ * counts as one line), else 0. */
+int text_is_one_line(const char *text);
 
 /* ---- child processes --------------------------------------------------
  * Programs are run with an argument vector, never through a shell.  A bare
@@ -130,6 +164,49 @@ struct anvil_sl_deleter {
 };
 using unique_text = std::unique_ptr<char, anvil_free_deleter>;
 using unique_sl = std::unique_ptr<sl_list, anvil_sl_deleter>;
+
+/* Owner of a stream.  Dropping it closes the stream without a check, which
+ * is right only on a path that already failed; a file that is kept ends
+ * with file_finish(owner.release(), sync). */
+struct anvil_file_closer {
+    void operator()(FILE *f) const noexcept { fclose(f); }
+};
+using unique_file = std::unique_ptr<FILE, anvil_file_closer>;
+
+#include <unistd.h>
+/* Owner of a descriptor (-1 for none). */
+class unique_fd {
+public:
+    unique_fd() noexcept = default;
+    explicit unique_fd(int fd) noexcept : fd_(fd) {}
+    unique_fd(unique_fd &&o) noexcept : fd_(o.release()) {}
+    unique_fd &operator=(unique_fd &&o) noexcept
+    {
+        if (this != &o)
+            reset(o.release());
+        return *this;
+    }
+    unique_fd(const unique_fd &) = delete;
+    unique_fd &operator=(const unique_fd &) = delete;
+    ~unique_fd() { reset(); }
+    int get() const noexcept { return fd_; }
+    explicit operator bool() const noexcept { return fd_ >= 0; }
+    int release() noexcept
+    {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void reset(int fd = -1) noexcept
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_ = -1;
+};
 #endif
 
 #endif

@@ -8,11 +8,6 @@
 
 namespace dnsmasq {
 
-struct file_closer {
-    void operator()(std::FILE *f) const noexcept { std::fclose(f); }
-};
-using unique_file = std::unique_ptr<std::FILE, file_closer>;
-
 // The store answers "" for unset strings; a null answer reads the same.
 inline std::string_view text_or_empty(const char *s) { return s ? std::string_view(s) : std::string_view(); }
 

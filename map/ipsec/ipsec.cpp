@@ -67,11 +67,6 @@ struct model_deleter {
 struct entries_deleter {
     void operator()(tallo_entry **e) const noexcept { tallo_entries_free(e); }
 };
-struct file_closer {
-    void operator()(FILE *f) const noexcept { fclose(f); }
-};
-using unique_file = std::unique_ptr<FILE, file_closer>;
-
 constexpr const char *tree_dirs[] = {
     "conf", "secrets", "private", "certs", "cacerts", "acerts", "aacerts", "ocspcerts", "crls",
 };

@@ -15,10 +15,6 @@
 namespace ipsec {
 namespace {
 
-struct file_closer {
-    void operator()(FILE *f) const noexcept { fclose(f); }
-};
-
 std::string_view fragmentation(std::string_view v) {
     if (v == "always")
         return "force";
@@ -108,7 +104,7 @@ std::string local_subnet(config_node *policy, bool ipv6, const char *family, boo
 
 bool write_connections(tunnel &t) {
     std::string path = format("%s/conf/%s.conf", new_tree, t.name);
-    std::unique_ptr<FILE, file_closer> file(fopen(path.c_str(), "w"));
+    unique_file file(fopen(path.c_str(), "w"));
     if (!file) {
         log_error("error opening tunnel conf file %s: %m", path.c_str());
         return false;

@@ -18,10 +18,6 @@
 namespace ipsec {
 namespace {
 
-struct file_closer {
-    void operator()(FILE *f) const noexcept { fclose(f); }
-};
-
 bool plain_key(std::string_view name) {
     if (name.empty() || name.size() > 64)
         return false;
@@ -113,7 +109,7 @@ bool scep_ca(const tunnel &t, const std::string &client) {
 bool write_secrets(tunnel &t) {
     config_node *node = t.node;
     std::string path = format("%s/secrets/%s.secret", new_tree, t.name);
-    std::unique_ptr<FILE, file_closer> file(open_private(path.c_str()));
+    unique_file file(open_private(path.c_str()));
     if (!file) {
         log_error("error opening tunnel secrets file %s: %m", path.c_str());
         return false;

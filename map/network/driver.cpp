@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "anvil.h"
 #include "dump.h"
 #include "interface.h"
 #include "proto/proto.h"
@@ -28,11 +29,6 @@ constexpr const char *tmp_file = "/var/run/uci/network.new";
 constexpr const char *final_file = "/var/run/uci/network";
 
 std::string_view text(const char *s) { return s ? std::string_view(s) : std::string_view(); }
-
-struct file_closer {
-    void operator()(FILE *f) const noexcept { std::fclose(f); }
-};
-using unique_file = std::unique_ptr<FILE, file_closer>;
 
 // MAC address of a port as the kernel shows it, or empty.
 std::string port_mac(const char *device)

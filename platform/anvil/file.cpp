@@ -33,14 +33,18 @@ std::string parent_of(const char *path)
     return std::string(path, static_cast<size_t>(slash - path));
 }
 
-int write_all(const char *path, const char *text, size_t len)
+int write_all(const char *path, const char *text, size_t len, int flags)
 {
-    FILE *f = fopen(path, "w");
+    FILE *f = file_create(path, flags & FILE_PRIVATE);
     if (!f)
         return 0;
-    bool ok = fwrite(text, 1, len, f) == len;
-    ok = fclose(f) == 0 && ok;
-    return ok ? 1 : 0;
+    if (len && fwrite(text, 1, len, f) != len) {
+        int saved = errno;
+        fclose(f);
+        errno = saved;
+        return 0;
+    }
+    return file_finish(f, 0);
 }
 
 }  // namespace
@@ -78,7 +82,7 @@ int file_write(const char *path, const char *text)
         return 0;
     if (!text)
         text = "";
-    return write_all(path, text, strlen(text));
+    return write_all(path, text, strlen(text), FILE_PUBLIC);
 }
 
 int file_printf(const char *path, const char *fmt, ...)
@@ -93,7 +97,75 @@ int file_printf(const char *path, const char *fmt, ...)
     if (n < 0)
         return 0;
     unique_text owner(text);
-    return write_all(path, text, static_cast<size_t>(n));
+    return write_all(path, text, static_cast<size_t>(n), FILE_PUBLIC);
+}
+
+FILE *file_create(const char *path, int flags)
+{
+    if (!path) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    mode_t mode = (flags & FILE_PRIVATE) ? 0600 : 0644;
+    int oflags = O_WRONLY | O_CREAT | O_CLOEXEC | ((flags & FILE_KEEP) ? 0 : O_TRUNC);
+    // A private file is created 0600 at once, so that it is never readable by
+    // others even for a moment; fchmod then fixes the umask's cut and the
+    // mode an older file kept through O_CREAT.
+    unique_fd fd(open(path, oflags, mode));
+    if (!fd || fchmod(fd.get(), mode) != 0)
+        return nullptr;
+    FILE *f = fdopen(fd.get(), "w");
+    if (f)
+        fd.release();
+    return f;
+}
+
+int file_truncate(FILE *file)
+{
+    if (!file || fflush(file) != 0)
+        return 0;
+    if (ftruncate(fileno(file), 0) != 0 || fseek(file, 0, SEEK_SET) != 0)
+        return 0;
+    return 1;
+}
+
+int file_finish(FILE *file, int sync)
+{
+    if (!file) {
+        errno = EINVAL;
+        return 0;
+    }
+    bool ok = fflush(file) == 0;
+    int saved = errno;
+    if (ok && ferror(file)) {
+        ok = false;
+        saved = EIO;
+    }
+    if (ok && sync && fsync(fileno(file)) != 0 && errno != EINVAL) {
+        ok = false;
+        saved = errno;
+    }
+    if (fclose(file) != 0 && ok) {
+        ok = false;
+        saved = errno;
+    }
+    if (!ok)
+        errno = saved;
+    return ok ? 1 : 0;
+}
+
+int file_write_data(const char *path, const char *data, size_t len, int flags)
+{
+    if (!path || (!data && len)) {
+        errno = EINVAL;
+        return 0;
+    }
+    return write_all(path, data, len, flags);
+}
+
+int text_is_one_line(const char *text)
+{
+    return !text || !strpbrk(text, "\n\r") ? 1 : 0;
 }
 
 int file_replace(int sync, const char *tmp, const char *final, int)

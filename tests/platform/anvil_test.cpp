@@ -1,5 +1,7 @@
 #include "anvil.h"
 
+#include <cerrno>
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
@@ -145,6 +147,89 @@ TEST(Files, ReplaceIsAtomicAndReportsFailure)
     EXPECT_EQ(file_replace(0, tmp.c_str(), (d / "no/dir").c_str(), 0), 0);
     EXPECT_EQ(file_exists(tmp.c_str()), 0);
     EXPECT_EQ(str(unique_text(file_read(fin.c_str()))), "new");
+}
+
+mode_t mode_of(const std::string &path)
+{
+    struct stat st{};
+    return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 07777;
+}
+
+TEST(Files, CreateSetsModeWhateverTheUmaskAndAnOlderFile)
+{
+    TempDir d;
+    std::string pub = d / "pub", priv = d / "priv";
+    mode_t old = umask(0);
+    // Older files left wide open by someone else.
+    ASSERT_EQ(file_write(priv.c_str(), "old secret"), 1);
+    chmod(priv.c_str(), 0666);
+    FILE *f = file_create(pub.c_str(), FILE_PUBLIC);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(mode_of(pub), 0644u);
+    EXPECT_EQ(file_finish(f, 1), 1);
+    f = file_create(priv.c_str(), FILE_PRIVATE);
+    ASSERT_TRUE(f);
+    // The mode is right before the first byte is written.
+    EXPECT_EQ(mode_of(priv), 0600u);
+    fputs("new", f);
+    EXPECT_EQ(file_finish(f, 0), 1);
+    EXPECT_EQ(str(unique_text(file_read(priv.c_str()))), "new");
+    ASSERT_EQ(file_write_data(pub.c_str(), "a\0b", 3, FILE_PRIVATE), 1);
+    EXPECT_EQ(mode_of(pub), 0600u);
+    umask(077);
+    ASSERT_EQ(file_write(pub.c_str(), "x"), 1);
+    EXPECT_EQ(mode_of(pub), 0644u);
+    umask(old);
+    EXPECT_EQ(file_create((d / "no/dir").c_str(), 0), nullptr);
+}
+
+TEST(Files, KeepDefersTruncation)
+{
+    TempDir d;
+    std::string p = d / "f";
+    ASSERT_EQ(file_write(p.c_str(), "previous text"), 1);
+    FILE *f = file_create(p.c_str(), FILE_KEEP);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(str(unique_text(file_read(p.c_str()))), "previous text");
+    ASSERT_EQ(file_truncate(f), 1);
+    fputs("new", f);
+    ASSERT_EQ(file_finish(f, 0), 1);
+    EXPECT_EQ(str(unique_text(file_read(p.c_str()))), "new");
+}
+
+TEST(Files, FinishReportsAFullDevice)
+{
+    // /dev/full takes the open and fails every write: the failure must show
+    // at the finish, not be lost in the stream's buffer.
+    FILE *f = fopen("/dev/full", "w");
+    ASSERT_TRUE(f);
+    fputs("lost", f);
+    errno = 0;
+    EXPECT_EQ(file_finish(f, 1), 0);
+    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_EQ(file_write("/dev/full", "x"), 0);
+    EXPECT_EQ(file_finish(nullptr, 0), 0);
+}
+
+TEST(Text, OneLine)
+{
+    EXPECT_EQ(text_is_one_line(nullptr), 1);
+    EXPECT_EQ(text_is_one_line(""), 1);
+    EXPECT_EQ(text_is_one_line("a b\t\"'"), 1);
+    EXPECT_EQ(text_is_one_line("a\nb"), 0);
+    EXPECT_EQ(text_is_one_line("a\r"), 0);
+}
+
+TEST(Files, DescriptorOwner)
+{
+    unique_fd a(open("/dev/null", O_RDONLY));
+    ASSERT_TRUE(a);
+    int n = a.get();
+    unique_fd b(std::move(a));
+    EXPECT_FALSE(a);
+    EXPECT_EQ(b.get(), n);
+    b.reset();
+    EXPECT_EQ(fcntl(n, F_GETFD), -1);
 }
 
 TEST(Process, CaptureSearchesPathAndFeedsInput)

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "anvil.h"
 #include "quill.h"
 
 namespace proto {
@@ -15,11 +16,6 @@ inline std::string_view text(const char *s) { return s ? std::string_view(s) : s
 inline std::string_view get(config_node *cfg, const char *path) { return text(config_get_string(cfg, path)); }
 
 void write_string(FILE *out, const char *name, std::string_view value);
-
-struct file_closer {
-    void operator()(FILE *f) const noexcept { std::fclose(f); }
-};
-using unique_file = std::unique_ptr<FILE, file_closer>;
 
 // Creates or truncates a side file for writing.  Secret files get mode 0600
 // before the first byte is written, also when they existed with a wider mode;
