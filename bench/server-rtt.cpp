@@ -1,7 +1,7 @@
 // Round trips per second of "get" against the config server over a socket
 // pair, beside a minimal echo server that reads the same request frames and
 // answers each with the same reply bytes (the ceiling for this transport).
-// Built and run by server-rtt.sh.
+// Built with the tree, run by server-rtt.sh.
 //
 //   server-rtt CONFIG_PROGRAM CONFIG_FILE PATH [ROUNDS]
 #include <endian.h>
@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include <libubox/blobmsg.h>
+#include "ubox.h"
 
 namespace {
 

@@ -12,10 +12,9 @@
 #include <memory>
 #include <vector>
 
-#include <libubox/blobmsg.h>
-
 #include "anvil.h"
 #include "commands.h"
+#include "ubox.h"
 
 namespace {
 

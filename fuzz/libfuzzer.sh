@@ -10,7 +10,7 @@ cc=$(command -v clang || command -v clang-14 || true)
 [ -n "$cxx" ] && [ -n "$cc" ] || { echo "libfuzzer.sh: clang is not installed" >&2; exit 1; }
 mkdir -p "$out/obj"
 flags="-O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all"
-inc="-I$root/platform -I$root/platform/ubox/include -I$root/cli"
+inc="-I$root/platform -I$root/platform/ubox -I$root/platform/ubox/include -I$root/cli"
 for c in blob blobmsg; do
   "$cc" $flags $inc -c "$root/platform/ubox/$c.c" -o "$out/obj/$c.o"
 done

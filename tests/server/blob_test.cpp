@@ -2,7 +2,7 @@
 // untrusted frames stays inside them.
 #include <gtest/gtest.h>
 
-#include <libubox/blobmsg.h>
+#include "ubox.h"
 
 #include "frames.h"
 

@@ -16,7 +16,7 @@
 #include <cstring>
 #include <vector>
 
-#include <libubox/blobmsg.h>
+#include "ubox.h"
 
 namespace {
 

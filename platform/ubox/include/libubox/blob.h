@@ -7,8 +7,10 @@
  * multiple of 4.  A nested attribute's value is a sequence of attributes.
  *
  * This is the build's own implementation for systems that ship no libubox;
- * names, structures and wire format are those of libubox, so code written
- * against this header builds unchanged against the system library. */
+ * names, declarations, structures and wire format are those of libubox, so
+ * code written against this header builds unchanged against the system
+ * library.  Like libubox's headers these are plain C without extern "C":
+ * C++ code includes them through ubox.h, which supplies it. */
 #ifndef UBOX_BLOB_H
 #define UBOX_BLOB_H
 
@@ -17,10 +19,6 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
-
-#ifdef __cplusplus
-extern "C" {
-#endif
 
 #define BLOB_COOKIE 0x01234567
 
@@ -213,7 +211,4 @@ static inline struct blob_attr *blob_put_u64(struct blob_buf *buf, int id, uint6
          (blob_pad_len(pos) >= sizeof(struct blob_attr));                      \
          rem -= blob_pad_len(pos), pos = blob_next(pos))
 
-#ifdef __cplusplus
-}
-#endif
 #endif

@@ -4,17 +4,14 @@
  * unnamed ones.
  *
  * The build's own implementation for systems without libubox; same names,
- * structures and wire format. */
+ * declarations, structures and wire format, and like blob.h no extern "C"
+ * (C++ code includes ubox.h). */
 #ifndef UBOX_BLOBMSG_H
 #define UBOX_BLOBMSG_H
 
 #include <stdarg.h>
 
 #include "blob.h"
-
-#ifdef __cplusplus
-extern "C" {
-#endif
 
 #define BLOBMSG_ALIGN 2
 #define BLOBMSG_PADDING(len) (((len) + (1 << BLOBMSG_ALIGN) - 1) & ~((1 << BLOBMSG_ALIGN) - 1))
@@ -50,7 +47,7 @@ static inline int blobmsg_hdrlen(unsigned int namelen)
     return (int)BLOBMSG_PADDING(sizeof(struct blobmsg_hdr) + namelen + 1);
 }
 
-static inline unsigned int blobmsg_namelen(const struct blobmsg_hdr *hdr)
+static inline uint16_t blobmsg_namelen(const struct blobmsg_hdr *hdr)
 {
     uint16_t len;
     memcpy(&len, &hdr->namelen, sizeof(len));
@@ -66,11 +63,6 @@ static inline const char *blobmsg_name(const struct blob_attr *attr)
 static inline int blobmsg_type(const struct blob_attr *attr)
 {
     return (int)blob_id(attr);
-}
-
-static inline uint16_t blobmsg_namelen_attr(const struct blob_attr *attr)
-{
-    return (uint16_t)blobmsg_namelen((const struct blobmsg_hdr *)blob_data(attr));
 }
 
 /* The value: after the name header for a named attribute, else right after
@@ -232,7 +224,4 @@ static inline char *blobmsg_get_string(struct blob_attr *attr)
          (blob_pad_len(pos) >= sizeof(struct blob_attr));                      \
          rem -= blob_pad_len(pos), pos = blob_next(pos))
 
-#ifdef __cplusplus
-}
-#endif
 #endif
