@@ -5,7 +5,7 @@
 #include <string>
 
 #include "interface.h"
-#include "map/ipsec/ipsec.h"
+#include "ipsec.h"
 #include "proto.h"
 #include "side_file.h"
 #include "uci.h"
