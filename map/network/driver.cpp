@@ -84,7 +84,7 @@ void map_bridge(FILE *out, network_node *bridge)
                 text(config_get_string(pc, "type")) == "wlan" && text(config_get_string(pc, "mode")) == "client") {
                 // A wireless client cannot be enslaved to a bridge; a tap
                 // device relays for it.
-                uci_write_config_section_type_name(out, "interface", "tap_%s_%s", name, port);
+                uci_write_section(out, "interface", pc, "tap_%s_%s", name, port);
                 uci_write_option_string(out, "proto", "%s", "wlan_tap");
                 uci_write_option_string(out, "ifname", "%s", port);
                 uci_write_option_string(out, "tap", "tap-%s", port);
@@ -104,7 +104,7 @@ void map_bridge(FILE *out, network_node *bridge)
             }
         }
     }
-    uci_write_config_section_type(out, "device");
+    uci_write_section(out, "device", b, nullptr);
     uci_write_option_string(out, "name", "%s", name);
     uci_write_option_string(out, "type", "%s", "bridge");
     uci_write_option_bool(out, "bridge_empty", 1);
@@ -122,7 +122,7 @@ void map_bridge(FILE *out, network_node *bridge)
         uci_write_option_bool(out, "vlan_filtering", 1);
     }
     if (!network_first_type(bridge, NETWORK_NODE_INTERFACE)) {
-        uci_write_config_section_type_name(out, "interface", "link_bridge_%s", network_key(bridge));
+        uci_write_section(out, "interface", b, "link_bridge_%s", network_key(bridge));
         uci_write_option_string(out, "proto", "%s", "link");
         uci_write_option_string(out, "ifname", "%s", name);
     }
@@ -162,7 +162,7 @@ void map_bond(FILE *out, network_node *bond)
     for (network_node *s = network_first_type(bond, NETWORK_NODE_BOND_SLAVE); s;
          s = network_next_type(bond, s, NETWORK_NODE_BOND_SLAVE))
         members.reset(sl_append(members.release(), network_name(s)));
-    uci_write_config_section_type(out, "device");
+    uci_write_section(out, "device", d, nullptr);
     uci_write_option_string(out, "name", "%s", network_name(bond));
     uci_write_option_string(out, "type", "%s", "bond");
     uci_write_option_string(out, "mode", "%s", uci_mode);
@@ -180,7 +180,7 @@ void map_devices(FILE *out, network_t *model)
          dev = network_next_type(model, dev, NETWORK_NODE_DEVICE)) {
         switch (network_device_type(dev)) {
         case NETWORK_DEVICE_ETHERNET:
-            uci_write_config_section_type_name(out, "interface", "link_eth_%s", network_key(dev));
+            uci_write_section(out, "interface", network_config(dev), "link_eth_%s", network_key(dev));
             uci_write_option_string(out, "proto", "%s", "link");
             uci_write_option_string(out, "ifname", "%s", network_name(dev));
             break;
@@ -228,9 +228,10 @@ void map_routes(FILE *out, config_t *config)
 
 void write_file(FILE *out, config_t *config, network_t *model)
 {
-    uci_write_config_section_type_name(out, "globals", "%s", "globals");
-    if (const char *ula = config_get_string(config, "network.advanced.ula_prefix"); ula && *ula)
-        uci_write_option_string(out, "ula_prefix", "%s", ula);
+    uci_write_begin(out);
+    uci_write_section(out, "globals", nullptr, "%s", "globals");
+    if (!text(config_get_string(config, "network.advanced.ula_prefix")).empty())
+        uci_write_option_config(out, "ula_prefix", config, "network.advanced.ula_prefix");
     map_devices(out, model);
     for (network_node *n = network_first_type(model, NETWORK_NODE_INTERFACE); n;
          n = network_next_type(model, n, NETWORK_NODE_INTERFACE))
@@ -240,18 +241,42 @@ void write_file(FILE *out, config_t *config, network_t *model)
     map_routes(out, config);
 }
 
-void publish_device_map(network_t *model)
+// The device map is replaced as one edit group, so readers never see it
+// half refreshed; a failed step abandons the group and keeps the old map.
+bool publish_device_map(network_t *model)
 {
-    tallo_edit_start();
-    tallo_delete("network.device_map");
+    if (tallo_edit_start() != 0)
+        return false;
+    bool ok = tallo_delete("network.device_map") == 0;
     int n = 0;
-    for (network_node *dev = network_first_type(model, NETWORK_NODE_DEVICE); dev;
+    for (network_node *dev = network_first_type(model, NETWORK_NODE_DEVICE); ok && dev;
          dev = network_next_type(model, dev, NETWORK_NODE_DEVICE), n++) {
-        tallo_set_string_pathf(network_name(dev), "network.device_map.%d.device", n);
         unique_text path(config_path(network_config(dev)));
-        tallo_set_string_pathf(path ? path.get() : "", "network.device_map.%d.path", n);
+        ok = tallo_set_string_pathf(network_name(dev), "network.device_map.%d.device", n) == 0 &&
+             tallo_set_string_pathf(path ? path.get() : "", "network.device_map.%d.path", n) == 0;
     }
-    tallo_edit_commit();
+    // Closing the store with the group still open rolls it back.
+    return ok && tallo_edit_commit() == 0;
+}
+
+// Writes the whole file under its temporary name, mode 0600 (it holds the
+// PPPoE, L2TP and dial-in passwords, the NEMO key and the MACsec CAK) and
+// synced, ready to be moved over the live one.  A file that could not be
+// written completely never replaces the working one.
+bool write_network_file(config_t *config, network_t *model)
+{
+    FILE *out = file_create(tmp_file, FILE_PRIVATE);
+    if (!out) {
+        log_error("cannot create %s: %m", tmp_file);
+        return false;
+    }
+    write_file(out, config, model);
+    if (!file_finish(out, 1)) {
+        log_error("cannot write %s: %m", tmp_file);
+        unlink(tmp_file);
+        return false;
+    }
+    return true;
 }
 
 int query_device(config_t *config, network_t *model, int argc, char **argv)
@@ -280,7 +305,7 @@ extern "C" int map_network(config_t *config, int argc, char **argv)
 {
     network_t *model = network_load(config);
     map_network_set_model(model);
-    log_init("config map network", 0, 0);
+    log_init("config map network", 0, 1);
 
     for (int i = 0; i < argc; i++) {
         std::string_view arg = text(argv[i]);
@@ -299,29 +324,22 @@ extern "C" int map_network(config_t *config, int argc, char **argv)
     if (mkdir(uci_dir, 0755) != 0 && errno != EEXIST)
         log_error("cannot create %s: %m", uci_dir);
 
-    // A file that could not be written completely must never replace the
-    // working one: check every write and the close, and drop the partial
-    // file instead.
-    bool written = false;
-    if (FILE *out = std::fopen(tmp_file, "w")) {
-        write_file(out, config, model);
-        bool failed = std::ferror(out) != 0;
-        if (std::fclose(out) != 0 || failed) {
-            log_error("error writing %s", tmp_file);
-            unlink(tmp_file);
-        } else {
-            written = true;
-        }
-    } else {
-        log_error("cannot open %s: %m", tmp_file);
-    }
+    bool written = write_network_file(config, model);
 
-    publish_device_map(model);
+    bool published = publish_device_map(model);
+    if (!published)
+        log_error("cannot refresh the device map network.device_map in the runtime store");
+    // Side files that could not be written were logged as they failed.
+    bool side_files = !map_network_failed();
     map_network_set_model(nullptr);
     network_free(model);
     tallo_deinit();
 
     if (!written)
         return 1;
-    return file_replace(1, tmp_file, final_file, 0) == 1 ? 0 : 1;
+    if (file_replace(1, tmp_file, final_file, 0) != 1) {
+        log_error("cannot replace %s: %m", final_file);
+        return 1;
+    }
+    return published && side_files ? 0 : 1;
 }

@@ -16,6 +16,7 @@
 namespace {
 
 network_t *run_model = nullptr;
+bool run_failed = false;
 
 // Which passthrough interface takes an interface as a source: the first one
 // in model order whose source list names it.  Every static and DHCP section
@@ -63,6 +64,13 @@ void write_string(FILE *out, const char *name, std::string_view value)
     uci_write_option_string(out, name, "%.*s", static_cast<int>(value.size()), value.data());
 }
 
+// An option that names another section: it must name it as UCI knows it.
+void write_section_ref(FILE *out, const char *option, const char *section)
+{
+    unique_text name(uci_section_name(section));
+    uci_write_option_string(out, option, "%s", name ? name.get() : "");
+}
+
 // Output of a helper program run without a shell, or empty when it could
 // not run or printed nothing.
 std::string capture(const char *program)
@@ -86,20 +94,22 @@ std::string hostname(config_node *config)
     return out.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
+// A VLAN device is named <base>.<vid>; the base may itself be a VLAN
+// (eth0.7.100 is VLAN 100 on eth0.7), so the id is what follows the last dot.
 void map_vlan(FILE *out, network_node *node, network_node *device)
 {
     std::string_view name = text(network_name(device));
-    size_t dot = name.find('.');
+    size_t dot = name.rfind('.');
     if (dot == std::string_view::npos)
         return;
     std::string base(name.substr(0, dot)), vid(name.substr(dot + 1));
     const char *ifname = network_interface_name(node);
     int family = std::strncmp(ifname ? ifname : "", "ipv6", 4) == 0 ? 6 : 4;
-    uci_write_config_section_type_name(out, "interface", "vlan%d_%s_%s", family, base.c_str(), vid.c_str());
+    uci_write_section(out, "interface", network_config(device), "vlan%d_%s_%s", family, base.c_str(), vid.c_str());
     uci_write_option_string(out, "ifname", "%s", base.c_str());
     uci_write_option_string(out, "proto", "%s", "vlan");
     uci_write_option_string(out, "vid", "%s", vid.c_str());
-    uci_write_option_string(out, "name", "%s", ifname ? ifname : "");
+    write_section_ref(out, "name", ifname);
 }
 
 void map_static(FILE *out, network_node *node, network_node *device, config_node *cfg)
@@ -115,8 +125,8 @@ void map_static(FILE *out, network_node *node, network_node *device, config_node
         if (slash != std::string_view::npos)
             write_string(out, "netmask", address.substr(slash + 1));
     }
-    if (std::string_view gateway = get(cfg, "gateway"); !gateway.empty())
-        write_string(out, "gateway", gateway);
+    if (!get(cfg, "gateway").empty())
+        uci_write_option_config(out, "gateway", cfg, "gateway");
     unique_sl dns(config_get_string_list(cfg, "dns"));
     if (sl_len(dns.get()) > 0)
         write_option_sl_list(out, "dns", dns.get(), " ");
@@ -145,8 +155,8 @@ void map_prefix_delegation(FILE *out, network_node *node, network_node *device, 
     map_interface_link(out, device);
     uci_write_option_string(out, "proto", "%s", "static");
     uci_write_option_int(out, "ip6assign", config_get_int(cfg, "prefix_length"));
-    if (std::string_view hint = get(cfg, "prefix_id"); !hint.empty())
-        write_string(out, "ip6hint", hint);
+    if (!get(cfg, "prefix_id").empty())
+        uci_write_option_config(out, "ip6hint", cfg, "prefix_id");
     if (cfg)
         map_interface_device_options(out, cfg);
     uci_write_option_bool(out, "force_link", 0);
@@ -175,8 +185,8 @@ void map_pppoe(FILE *out, network_node *node, network_node *device, config_node 
     if (!config_get_bool(cfg, "enable"))
         return;
     uci_write_option_string(out, "proto", "%s", "pppoe");
-    write_string(out, "username", get(cfg, "pppoe.username"));
-    write_string(out, "password", get(cfg, "pppoe.password"));
+    uci_write_option_config(out, "username", cfg, "pppoe.username");
+    uci_write_option_config(out, "password", cfg, "pppoe.password");
     uci_write_option_bool(out, "debug", config_get_bool(cfg, "pppoe.debug"));
     uci_write_option_bool(out, "ipv4", config_get_bool(cfg, "ipv4.enable"));
     uci_write_option_int(out, "mtu4", config_get_int(cfg, "ipv4.mtu"));
@@ -251,13 +261,13 @@ void map_passthrough(FILE *out, network_node *node, network_node *device, config
             uci_write_option_string(out, "proto", "%s",
                                     !source.empty() && v6 ? "passthrough6" : "passthrough4");
             if (config_has_key(p, "type")) {
-                write_string(out, "type", get(p, "type"));
+                uci_write_option_config(out, "type", p, "type");
                 config_node *server = config_object(p, "pppoe_server");
                 for (const char *key : {"service_name", "ac_name", "auth", "username", "password"})
-                    write_string(out, key, get(server, key));
+                    uci_write_option_config(out, key, server, key);
                 uci_write_option_bool(out, "custom_enable", config_get_bool(server, "custom.enable"));
                 uci_write_option_bool(out, "custom_override", config_get_bool(server, "custom.override"));
-                write_string(out, "custom_config_file", get(server, "custom.config_file"));
+                uci_write_option_config(out, "custom_config_file", server, "custom.config_file");
             }
             if (!source.empty()) {
                 std::string base = "network.interface." + source + (v6 ? ".ipv6" : ".ipv4");
@@ -275,16 +285,15 @@ void map_passthrough(FILE *out, network_node *node, network_node *device, config
                 write_string(out, "ancillary_ipaddr", address.substr(0, slash));
                 write_string(out, "ancillary_netmask",
                              slash == std::string_view::npos ? std::string_view() : address.substr(slash + 1));
-                write_string(out, "ancillary_gateway", get(p, "ancillary.gw"));
+                uci_write_option_config(out, "ancillary_gateway", p, "ancillary.gw");
                 uci_write_option_bool(out, "ancillary_dns_redirect", config_get_bool(p, "ancillary.dns"));
             }
         }
         if (!v6 && config_get_bool(cfg, "passthrough.ancillary.enable")) {
-            uci_write_config_section_type_name(out, "interface", "passthrough_ancillary_%s",
-                                               network_interface_name(n));
+            uci_write_section(out, "interface", ncfg, "passthrough_ancillary_%s", network_interface_name(n));
             uci_write_option_string(out, "proto", "%s", "static");
             uci_write_option_string(out, "ifname", "%s", "lo");
-            write_string(out, "ipaddr", get(cfg, "passthrough.ancillary.gw"));
+            uci_write_option_config(out, "ipaddr", cfg, "passthrough.ancillary.gw");
             uci_write_option_string(out, "netmask", "%s", "32");
         }
     }
@@ -299,12 +308,21 @@ network_t *map_network_model(void) { return run_model; }
 void map_network_set_model(network_t *model)
 {
     run_model = model;
+    run_failed = false;
     sources_of_run = passthrough_index{};
 }
 
+void map_network_write_failed(const char *path)
+{
+    log_error("cannot write %s: %m", path);
+    run_failed = true;
+}
+
+int map_network_failed(void) { return run_failed; }
+
 void map_interface_name(FILE *out, network_node *node)
 {
-    uci_write_config_section_type_name(out, "interface", "%s", network_interface_name(node));
+    uci_write_section(out, "interface", network_config(node), "%s", network_interface_name(node));
 }
 
 void map_interface_link(FILE *out, network_node *device)
@@ -362,9 +380,8 @@ void map_interface_mtu(FILE *out, config_node *config)
 
 void map_interface_device_options(FILE *out, config_node *config)
 {
-    if (config_has_key(config, "mac"))
-        if (std::string_view mac = get(config, "mac"); !mac.empty())
-            write_string(out, "macaddr", mac);
+    if (config_has_key(config, "mac") && !get(config, "mac").empty())
+        uci_write_option_config(out, "macaddr", config, "mac");
     map_interface_mtu(out, config);
     if (config_has_key(config, "promisc"))
         uci_write_option_bool(out, "promisc", config_get_bool(config, "promisc"));
@@ -372,7 +389,7 @@ void map_interface_device_options(FILE *out, config_node *config)
 
 void map_route(FILE *out, config_node *route, config_node *interface_config)
 {
-    uci_write_config_section_type(out, "route");
+    uci_write_section(out, "route", route, nullptr);
     if (const char *dst = config_get_string(route, "dst"); dst && *dst) {
         unsigned int address = 0;
         int prefix = 0;
@@ -389,15 +406,15 @@ void map_route(FILE *out, config_node *route, config_node *interface_config)
     }
     if (interface_config) {
         if (network_node *p = network_find_proto(map_network_model(), interface_config, "ipv4")) {
-            uci_write_option_string(out, "interface", "%s", network_interface_name(p));
+            write_section_ref(out, "interface", network_interface_name(p));
             config_node *cfg = network_config(p);
             std::string_view address = get(cfg, "address");
             if (network_interface_type(p) == NETWORK_INTERFACE_STATIC && !address.empty())
                 write_string(out, "source", address.substr(0, address.find('/')));
         }
     }
-    if (std::string_view gateway = get(route, "gateway"); !gateway.empty()) {
-        write_string(out, "gateway", gateway);
+    if (!get(route, "gateway").empty()) {
+        uci_write_option_config(out, "gateway", route, "gateway");
         uci_write_option_bool(out, "onlink", config_get_bool(route, "onlink"));
     }
     if (int mtu = config_get_int(route, "mtu"); mtu != 0)

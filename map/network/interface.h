@@ -12,6 +12,11 @@ extern "C" {
 /* The model that the driver loaded for this run (null outside a run). */
 network_t *map_network_model(void);
 void map_network_set_model(network_t *model);
+/* A side file of this run could not be written completely: logs that,
+ * naming the path (errno tells why), and makes the run end with status 1.
+ * Setting the model starts a run with no failure. */
+void map_network_write_failed(const char *path);
+int map_network_failed(void);
 
 /* All sections of one interface node (kind 3) or protocol node (kind 4). */
 void map_interface(FILE *out, network_node *node);

@@ -2,6 +2,143 @@
 
 #include <cstdarg>
 #include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace {
+
+// What the writer knows of the file it is writing: which source took each
+// section name, and the section that options go to now.
+struct file_state {
+    FILE *out = nullptr;
+    std::unordered_map<std::string, config_node *> names;
+    bool skipping = false;  // the current section was left out
+    std::string type, name;
+    config_node *origin = nullptr;
+} file;
+
+file_state &state_of(FILE *out)
+{
+    if (file.out != out)
+        uci_write_begin(out);
+    return file;
+}
+
+bool name_byte(unsigned char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// Option names are the generator's own words; a wrong one is a bug here,
+// but it must still not reach the file.
+bool valid_name(const char *name)
+{
+    if (!name || !*name)
+        return false;
+    for (const char *p = name; *p; p++)
+        if (!name_byte(static_cast<unsigned char>(*p)))
+            return false;
+    return true;
+}
+
+std::string path_of(config_node *node)
+{
+    unique_text path(node ? config_path(node) : nullptr);
+    return path && *path ? std::string(path.get()) : std::string("(no configuration)");
+}
+
+// Where the current section comes from, for messages.
+std::string current_section(const file_state &f)
+{
+    std::string where = f.name.empty() ? "a " + f.type + " section" : "section " + f.name;
+    return f.origin ? path_of(f.origin) + " (" + where + ")" : where;
+}
+
+std::string format(const char *fmt, va_list ap)
+{
+    char *raw = nullptr;
+    int n = vasprintf(&raw, fmt, ap);
+    unique_text owner(n < 0 ? nullptr : raw);
+    return owner ? std::string(owner.get(), static_cast<size_t>(n)) : std::string();
+}
+
+std::string map_name(std::string_view text)
+{
+    std::string name(text);
+    for (char &c : name)
+        if (!name_byte(static_cast<unsigned char>(c)))
+            c = '_';
+    return name;
+}
+
+int write_section(FILE *out, const char *type, config_node *origin, const std::string *raw_name)
+{
+    file_state &f = state_of(out);
+    f.skipping = false;
+    f.type = type ? type : "";
+    f.origin = origin;
+    f.name.clear();
+    if (!valid_name(type)) {
+        log_error("%s: section type \"%s\" is not a UCI name; section left out", path_of(origin).c_str(),
+                  type ? type : "");
+        f.skipping = true;
+        return 0;
+    }
+    if (!raw_name) {
+        std::fprintf(out, "\nconfig %s\n", type);
+        return 1;
+    }
+    f.name = map_name(*raw_name);
+    if (f.name.empty()) {
+        log_error("%s: empty %s section name; section left out", path_of(origin).c_str(), type);
+        f.skipping = true;
+        return 0;
+    }
+    // A source may write its section again (UCI merges the two); another
+    // source with the same name would silently merge into it instead.
+    auto [it, fresh] = f.names.emplace(f.name, origin);
+    if (!fresh && (it->second != origin || !origin)) {
+        log_error("%s: section name %s is already used by %s; section left out", path_of(origin).c_str(),
+                  f.name.c_str(), path_of(it->second).c_str());
+        f.skipping = true;
+        return 0;
+    }
+    std::fprintf(out, "\nconfig %s %s\n", type, f.name.c_str());
+    return 1;
+}
+
+// Whether an option may be written now; logs why not.
+bool option_allowed(FILE *out, const char *name)
+{
+    file_state &f = state_of(out);
+    if (f.skipping)
+        return false;
+    if (!valid_name(name)) {
+        log_error("%s: option name \"%s\" is not a UCI name; option left out", current_section(f).c_str(),
+                  name ? name : "");
+        return false;
+    }
+    return true;
+}
+
+// The escape table keeps every value inside its quotes and on its line,
+// except a carriage return, which UCI cannot escape (a backslash before it
+// reads back as the letter r).  Such a value has no sensible meaning in any
+// option, so the option is left out.  where() names the source.
+template <typename Where>
+void write_value(FILE *out, const char *name, const char *value, Where where)
+{
+    if (std::strchr(value, '\r')) {
+        log_error("%s holds a carriage return; option %s left out", where().c_str(), name);
+        return;
+    }
+    unique_text escaped(escape(value, uci_escape_table));
+    std::fprintf(out, "\toption %s \"%s\"\n", name, escaped ? escaped.get() : "");
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -12,42 +149,77 @@ const escape_pair uci_escape_table[] = {
     {nullptr, nullptr},
 };
 
-void uci_write_config_section_type_name(FILE *out, const char *type, const char *fmt, ...)
+void uci_write_begin(FILE *out)
 {
-    std::fprintf(out, "\nconfig %s ", type);
+    file.out = out;
+    file.names.clear();
+    file.skipping = false;
+    file.type.clear();
+    file.name.clear();
+    file.origin = nullptr;
+}
+
+char *uci_section_name(const char *text)
+{
+    return strdup(map_name(text ? text : "").c_str());
+}
+
+int uci_write_section(FILE *out, const char *type, config_node *origin, const char *fmt, ...)
+{
+    if (!fmt)
+        return write_section(out, type, origin, nullptr);
     va_list ap;
     va_start(ap, fmt);
-    std::vfprintf(out, fmt, ap);
+    std::string name = format(fmt, ap);
     va_end(ap);
-    std::fputs("\n", out);
+    return write_section(out, type, origin, &name);
+}
+
+void uci_write_config_section_type_name(FILE *out, const char *type, const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    std::string name = format(fmt, ap);
+    va_end(ap);
+    write_section(out, type, nullptr, &name);
 }
 
 void uci_write_config_section_type(FILE *out, const char *type)
 {
-    std::fprintf(out, "\nconfig %s\n", type);
+    write_section(out, type, nullptr, nullptr);
 }
 
 void uci_write_option_string(FILE *out, const char *name, const char *fmt, ...)
 {
-    std::fprintf(out, "\toption %s ", name);
-    char *raw = nullptr;
+    if (!option_allowed(out, name))
+        return;
     va_list ap;
     va_start(ap, fmt);
-    int n = vasprintf(&raw, fmt, ap);
+    std::string value = format(fmt, ap);
     va_end(ap);
-    unique_text value(n < 0 ? nullptr : raw);
-    unique_text escaped(escape(value ? value.get() : "", uci_escape_table));
-    std::fprintf(out, "\"%s\"\n", escaped ? escaped.get() : "");
+    write_value(out, name, value.c_str(), [out] { return "a value of " + current_section(state_of(out)); });
+}
+
+void uci_write_option_config(FILE *out, const char *name, config_node *cfg, const char *key)
+{
+    if (!option_allowed(out, name))
+        return;
+    const char *value = config_get_string(cfg, key);
+    write_value(out, name, value ? value : "", [cfg, key] {
+        unique_text base(config_path(cfg));
+        return base && *base ? std::string(base.get()) + "." + key : std::string(key);
+    });
 }
 
 void uci_write_option_int(FILE *out, const char *name, int value)
 {
-    std::fprintf(out, "\toption %s %d\n", name, value);
+    if (option_allowed(out, name))
+        std::fprintf(out, "\toption %s %d\n", name, value);
 }
 
 void uci_write_option_bool(FILE *out, const char *name, int value)
 {
-    std::fprintf(out, "\toption %s %d\n", name, value);
+    uci_write_option_int(out, name, value);
 }
 
 void write_option_sl_list(FILE *out, const char *name, const sl_list *list, const char *sep)

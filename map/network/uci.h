@@ -1,11 +1,19 @@
 /* UCI output writer of the network generator.  Every byte of the network
- * file goes through these operations; they append to a stream that the
- * caller opened and closes, and report nothing (write errors show when the
- * caller finishes the stream). */
+ * file goes through these operations, and they alone decide what reaches
+ * it: section names follow UCI's name rule, no two sources share a section
+ * name, and no value can end its quotes or its line.  They append to a
+ * stream that the caller opened and closes (write errors show when the
+ * caller finishes the stream).
+ *
+ * What cannot be written safely is left out, never written half: a section
+ * whose name is taken (with all of its options), or an option whose value
+ * holds a carriage return.  Each is logged once, naming the configuration
+ * path it came from, never the value (it may be a secret). */
 #ifndef MAP_NETWORK_UCI_H
 #define MAP_NETWORK_UCI_H
 #include <stdio.h>
 #include "anvil.h"
+#include "quill.h"
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -14,7 +22,26 @@ extern "C" {
  * reader turns that back into a backslash and n, never into a new line). */
 extern const escape_pair uci_escape_table[];
 
-/* "\nconfig <type> <name>\n"; the name is formatted and written raw. */
+/* Starts a file on out: the writer forgets the section names of whatever it
+ * wrote before.  The writer remembers one file at a time; writing to
+ * another stream also starts afresh. */
+void uci_write_begin(FILE *out);
+
+/* The section name UCI gets for a text (new string): letters, digits and
+ * '_' stay, every other byte ('-' of a key, '.' of a VLAN device name)
+ * becomes '_'.  Options that refer to a section by name use it too. */
+char *uci_section_name(const char *text);
+
+/* "\nconfig <type> <name>\n" with the name formatted, then mapped by
+ * uci_section_name; with a null format, "\nconfig <type>\n" (anonymous).
+ * origin is the configuration node the section is built from (null for
+ * none); a name that another origin already used, or that maps to nothing,
+ * leaves the section out together with every option written to it.  The
+ * same origin may write its section again (a VLAN shared by several
+ * interfaces).  1 when the header was written, else 0. */
+int uci_write_section(FILE *out, const char *type, config_node *origin, const char *fmt, ...)
+    __attribute__((format(printf, 4, 5)));
+/* uci_write_section without an origin. */
 void uci_write_config_section_type_name(FILE *out, const char *type, const char *fmt, ...)
     __attribute__((format(printf, 3, 4)));
 /* "\nconfig <type>\n": an anonymous section. */
@@ -22,6 +49,9 @@ void uci_write_config_section_type(FILE *out, const char *type);
 /* "\toption <name> \"<escaped value>\"\n" */
 void uci_write_option_string(FILE *out, const char *name, const char *fmt, ...)
     __attribute__((format(printf, 3, 4)));
+/* The same for the configuration's text at key below cfg (unset: ""); a
+ * message about it names that path. */
+void uci_write_option_config(FILE *out, const char *name, config_node *cfg, const char *key);
 /* "\toption <name> <value>\n" in signed decimal. */
 void uci_write_option_int(FILE *out, const char *name, int value);
 /* As an integer option: callers pass 0 or 1. */

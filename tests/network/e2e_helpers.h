@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "nsrun.h"
-#include "uci_reader.h"
+#include "uci_check.h"
 
 namespace nettest {
 

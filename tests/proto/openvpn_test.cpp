@@ -1,8 +1,9 @@
 #include <unistd.h>
 
-#include <set>
-#include <sstream>
+#include <map>
+#include <vector>
 
+#include "openvpn_check.h"
 #include "proto_test.h"
 
 using namespace proto_test;
@@ -45,36 +46,27 @@ std::string digest_option(const nsrun::Result &r)
     return "\toption conf_md5sum \"" + sum + "\"\n";
 }
 
-// Checks a generated file the way the daemon reads it: one option per
-// line with a known keyword, inline blocks closed by their own end tag.
-void expect_daemon_syntax(const std::string &text)
+// Checks a generated file the way the daemon reads it: the directives in
+// order, inline blocks closed by their own end tag.
+void expect_directives(const std::string &text, const std::vector<std::string> &names)
 {
-    static const std::set<std::string> known = {
-        "client", "route-noexec", "script-security", "up", "down", "lport", "dev-type", "remote",
-        "auth-user-pass", "proto", "remote-cert-tls", "cipher", "keepalive", "persist-key", "persist-tun",
-        "verb", "client-connect", "client-disconnect", "port", "dev", "tls-server", "mode", "topology",
-        "push", "ifconfig", "ifconfig-pool", "route", "server-bridge", "ca", "cert", "key", "dh",
-        "verify-client-cert", "auth-user-pass-verify", "resolv-retry", "nobind", "mssfix", "fragment",
-        "comp-lzo", "tun-mtu", "auth", "tls-auth", "reneg-sec"};
-    std::istringstream in(text);
-    std::string line, block;
-    while (std::getline(in, line)) {
-        if (!block.empty()) {
-            if (line == "</" + block + ">")
-                block.clear();
-            continue;
-        }
-        if (line.empty() || line[0] == '#')
-            continue;
-        if (line.size() > 2 && line[0] == '<' && line.back() == '>' && line[1] != '/') {
-            block = line.substr(1, line.size() - 2);
-            continue;
-        }
-        std::string word = line.substr(0, line.find(' '));
-        EXPECT_TRUE(known.count(word)) << "unknown option line: " << line;
-    }
-    EXPECT_TRUE(block.empty()) << "unclosed <" << block << ">";
+    ovpn_check::parsed p = ovpn_check::parse(text);
+    EXPECT_EQ(p.error, "");
+    EXPECT_EQ(ovpn_check::names(p), names) << text;
 }
+
+// Inline credentials must be PEM; these are shaped like it (the daemon
+// reads them only after its option checks).
+std::string pem(const std::string &label, const std::string &body)
+{
+    return "-----BEGIN " + label + "-----\n" + body + "\n-----END " + label + "-----";
+}
+const std::string ca = pem("CERTIFICATE", "Q0EtTElORS0x\nQ0EtTElORS0y");
+const std::string cert = pem("CERTIFICATE", "Q0VSVA==");
+const std::string key = pem("PRIVATE KEY", "S0VZ");
+const std::string server_cert = pem("CERTIFICATE", "U0M=");
+const std::string server_key = pem("PRIVATE KEY", "U0s=");
+const std::string dh = pem("DH PARAMETERS", "REg=");
 
 const char *fixed_client_lines =
     "client\nroute-noexec\nscript-security 2\nup /lib/netifd/openvpn-up\ndown /lib/netifd/openvpn-down\nlport 0\n";
@@ -84,8 +76,8 @@ const char *fixed_client_lines =
 TEST(OpenvpnClient, GeneratedFileCredentialsAndSection)
 {
     auto r = run_openvpn("client", R"("username": "alice", "password": "pw 1", "metric": 7, "device_type": "tap",
-        "server": "vpn.example.net", "port": 1195, "cacert": "CA-LINE-1\nCA-LINE-2",
-        "public_cert": "CERT", "private_key": "KEY")");
+        "server": "vpn.example.net", "port": 1195, "cacert": )" + quote(ca) + R"(,
+        "public_cert": )" + quote(cert) + R"(, "private_key": )" + quote(key));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(file(r, network_file), "\nconfig globals globals\n"
                                      "\nconfig interface openvpn_c1\n\toption proto \"openvpn\"\n"
@@ -95,23 +87,25 @@ TEST(OpenvpnClient, GeneratedFileCredentialsAndSection)
     std::string expected = std::string(fixed_client_lines) +
                            "dev-type tap\nremote vpn.example.net 1195\n"
                            "auth-user-pass /var/run/userpass_c1.cfg\n"
-                           "<ca>\nCA-LINE-1\nCA-LINE-2\n</ca>\n<cert>\nCERT\n</cert>\n<key>\nKEY\n</key>\n"
+                           "<ca>\n" + ca + "\n</ca>\n<cert>\n" + cert + "\n</cert>\n<key>\n" + key + "\n</key>\n" +
                            "proto udp\nremote-cert-tls server\ncipher AES-256-GCM\n";
     EXPECT_EQ(file(r, client_file), expected);
-    expect_daemon_syntax(file(r, client_file));
+    expect_directives(file(r, client_file), {"client", "route-noexec", "script-security", "up", "down", "lport",
+                                             "dev-type", "remote", "auth-user-pass", "proto", "remote-cert-tls",
+                                             "cipher"});
     EXPECT_EQ(r.modes[userpass], 0600u);
     EXPECT_EQ(r.modes[client_file], 0600u) << "the file holds the private key";
 }
 
 TEST(OpenvpnClient, EmptyUserNameAndOverriddenDefaults)
 {
-    auto r = run_openvpn("client", R"("username": "", "server": "10.0.0.1", "cacert": "CA", "public_cert": "CERT",
+    auto r = run_openvpn("client", R"("username": "", "server": "10.0.0.1", "cacert": )" + quote(ca) + R"(, "public_cert": "CERT",
         "advanced_options": {"enable": true, "override": true, "extra": "--mssfix 1400"})");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(file(r, userpass), "<missing>");
     // Only half of the certificate pair: neither is written.
     EXPECT_EQ(file(r, client_file), std::string(fixed_client_lines) +
-                                        "dev-type tun\nremote 10.0.0.1 1194\n<ca>\nCA\n</ca>\n");
+                                        "dev-type tun\nremote 10.0.0.1 1194\n<ca>\n" + ca + "\n</ca>\n");
 }
 
 TEST(OpenvpnClient, OwnFileIsFilteredLineByLine)
@@ -146,7 +140,8 @@ TEST(OpenvpnServer, TunTopologyWithPasswordLogins)
 {
     auto r = run_openvpn("server", R"("metric": 3, "device_type": "tun", "port": 1194, "protocol": ["udp", "tcp-server"],
         "server_address": "10.8.0.1/24", "server_first_ip": 2, "server_last_ip": 100, "authentication": "passwd",
-        "cacert": "CA", "server_cert": "SC", "server_key": "SK", "diffie": "DH")");
+        "cacert": )" + quote(ca) + R"(, "server_cert": )" + quote(server_cert) + R"(,
+        "server_key": )" + quote(server_key) + R"(, "diffie": )" + quote(dh));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(file(r, network_file), "\nconfig globals globals\n"
                                      "\nconfig interface openvpn_srv_s1\n\toption proto \"openvpn_server\"\n"
@@ -160,16 +155,20 @@ TEST(OpenvpnServer, TunTopologyWithPasswordLogins)
         "mode server\ntopology net30\npush \"topology net30\"\npush \"route 10.8.0.1\"\n"
         "ifconfig 10.8.0.1 10.8.0.2\nifconfig-pool 10.8.0.3 10.8.0.100\n"
         "auth-user-pass-verify /bin/openvpn_password via-env\nverify-client-cert none\n"
-        "<ca>\nCA\n</ca>\n<cert>\nSC\n</cert>\n<key>\nSK\n</key>\n<dh>\nDH\n</dh>\n";
+        "<ca>\n" + ca + "\n</ca>\n<cert>\n" + server_cert + "\n</cert>\n<key>\n" + server_key + "\n</key>\n<dh>\n" +
+        dh + "\n</dh>\n";
     EXPECT_EQ(file(r, server_file), expected);
-    expect_daemon_syntax(expected);
+    expect_directives(expected, {"proto", "keepalive", "cipher", "persist-key", "persist-tun", "verb",
+                                 "script-security", "client-connect", "client-disconnect", "port", "dev-type", "dev",
+                                 "tls-server", "mode", "topology", "push", "push", "ifconfig", "ifconfig-pool",
+                                 "auth-user-pass-verify", "verify-client-cert"});
     EXPECT_EQ(r.modes[server_file], 0600u) << "the file holds the server key";
     EXPECT_EQ(file(r, export_file()),
               "# Note:\n#\n# Any lines with <...> in them need to be modified. For example\n#\n"
               "# remote <server address> 1234\n# with a server address of 1.2.3.4, becomes\n"
               "# remote 1.2.3.4 1234\n\n#general\nclient\nresolv-retry infinite\nnobind\npersist-key\n"
               "persist-tun\nremote-cert-tls server\ncipher AES-256-GCM\n\n# connection settings\n"
-              "dev tun\nproto udp\nremote <server address> 1194\n<ca>\nCA\n</ca>\n\n#authentication\n"
+              "dev tun\nproto udp\nremote <server address> 1194\n<ca>\n" + ca + "\n</ca>\n\n#authentication\n"
               "auth-user-pass\n");
 }
 
@@ -177,13 +176,13 @@ TEST(OpenvpnServer, TapSubnetWithCertificateLoginsAndExtraOptions)
 {
     auto r = run_openvpn("server", R"("device_type": "tap", "port": 1200, "protocol": ["tcp-server"],
         "server_address": "192.168.5.1/24", "server_first_ip": 10, "server_last_ip": 20, "authentication": "cert",
-        "cacert": "CA", "advanced_options": {"enable": true, "extra": "--mssfix 1400 --tun-mtu 1500"})");
+        "cacert": )" + quote(ca) + R"(, "advanced_options": {"enable": true, "extra": "--mssfix 1400 --tun-mtu 1500"})");
     ASSERT_EQ(r.status, 0) << r.err;
     std::string body = file(r, server_file);
     std::string topology = "mode server\ntopology subnet\npush \"topology subnet\"\npush \"route-gateway 192.168.5.1\"\n"
                            "ifconfig 192.168.5.1 255.255.255.0\nroute 192.168.5.0 255.255.255.0\n"
                            "ifconfig-pool 192.168.5.11 192.168.5.20\n"
-                           "<ca>\nCA\n</ca>\n<cert>\n\n</cert>\n<key>\n\n</key>\n<dh>\n\n</dh>\n"
+                           "<ca>\n" + ca + "\n</ca>\n<cert>\n\n</cert>\n<key>\n\n</key>\n<dh>\n\n</dh>\n"
                            " \nmssfix 1400  \ntun-mtu 1500\n";
     ASSERT_GE(body.size(), topology.size());
     EXPECT_EQ(body.substr(body.size() - topology.size()), topology);
@@ -193,7 +192,7 @@ TEST(OpenvpnServer, TapSubnetWithCertificateLoginsAndExtraOptions)
     std::string exported = file(r, export_file());
     EXPECT_NE(exported.find("dev tap\nproto tcp-server\nremote <server address> 1200\n"), std::string::npos);
     EXPECT_EQ(exported.substr(exported.find("<ca>")),
-              "<ca>\nCA\n</ca>\n\n#authentication\ncert <public key file>\nkey <private key file>\n");
+              "<ca>\n" + ca + "\n</ca>\n\n#authentication\ncert <public key file>\nkey <private key file>\n");
 }
 
 TEST(OpenvpnServer, NetmasksOfEveryPrefixLength)
@@ -243,26 +242,24 @@ TEST(OpenvpnDaemon, AcceptsGeneratedFiles)
         GTEST_SKIP() << "openvpn not installed";
     nsrun::Spec spec;
     spec.config_json = R"({"vpn": {"openvpn": {
-      "client": {"c1": {"username": "u", "password": "p", "server": "192.0.2.1", "cacert": "CA"},
+      "client": {"c1": {"username": "u", "password": "p", "server": "192.0.2.1", "cacert": )" + quote(ca) + R"(},
                  "c2": {"username": "v", "use_file": true,
                         "config_file": "client\ndev tun\nproto udp\nremote 192.0.2.1 1194\nca /x\nnobind\nauth-user-pass /x\n<ca>\nCA\n</ca>\n"}},
-      "server": {"s1": {"protocol": ["udp"], "authentication": "passwd", "cacert": "CA"},
+      "server": {"s1": {"protocol": ["udp"], "authentication": "passwd", "cacert": )" + quote(ca) + R"(},
                  "s2": {"device_type": "tap", "protocol": ["tcp-server"], "server_address": "192.168.5.1/24",
-                        "authentication": "both", "advanced_options": {"enable": true, "extra": "--mssfix 1400"}}}}}})";
-    std::string files;
-    for (const char *f : {"config_file_c1", "config_file_c2", "config_file_server_s1", "config_file_server_s2"})
-        files += std::string(" /var/run/") + f;
-    spec.after = "printf '#!/bin/sh\\n' > /run/stub; chmod 755 /run/stub; for f in" + files +
-                 "; do sed -e 's#/lib/netifd/openvpn-up#/run/stub#' -e 's#/lib/netifd/openvpn-down#/run/stub#'"
-                 " -e 's#/bin/client_updown#/run/stub#' -e 's#/bin/openvpn_password#/run/stub#' $f > /run/check.conf;"
-                 " echo \"== $f\"; unshare -n timeout 10 openvpn --dev ovpncheck --config /run/check.conf 2>&1"
-                 " | grep -E 'Options error|OpenVPN 2[.]' | sed -e 's/.*OpenVPN 2[.].*/accepted/'; done";
+                        "authentication": "both", "advanced_options": {"enable": true, "extra": "--mssfix 1400"}},
+                 "s3": {"protocol": ["udp"], "autogenerate": true}}}}})";
+    std::vector<std::string> files;
+    for (const char *f : {"config_file_c1", "config_file_c2", "config_file_server_s1", "config_file_server_s2",
+                          "config_file_server_s3"})
+        files.push_back(std::string("/var/run/") + f);
+    spec.after = ovpn_check::after_commands(files);
     auto r = map_network(spec);
     ASSERT_EQ(r.status, 0) << r.err;
-    std::string expected;
-    for (const char *f : {"config_file_c1", "config_file_c2", "config_file_server_s1", "config_file_server_s2"})
-        expected += std::string("== /var/run/") + f + "\naccepted\n";
-    EXPECT_EQ(r.after, expected);
+    std::map<std::string, std::string> verdicts = ovpn_check::verdicts(r.after);
+    EXPECT_EQ(verdicts.size(), files.size()) << r.after;
+    for (const std::string &f : files)
+        EXPECT_EQ(verdicts[f], "accepted") << f;
 }
 
 TEST(OpenvpnClient, OlderWorldReadableSecretFilesAreTightened)

@@ -2,6 +2,7 @@
 // manager, and the service-provider file listing each interface's APNs.
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "interface.h"
 #include "proto.h"
@@ -21,46 +22,29 @@ bool has_children(network_node *node, int at_least)
     return n >= at_least;
 }
 
-// The service-provider file quotes values in single quotes and separates
-// the leading fields with commas; a value holding a quote (or a comma in
-// the APN field) would end its field early and corrupt the line.
-bool apn_values_fit(config_node *apn, const char *iface)
+// One line per APN that has a name.  The file quotes values in single
+// quotes and separates the leading fields with commas, so a quote (or a
+// comma in the APN field) would end its field early.  True when the file
+// was written completely.
+bool write_service_providers(const std::string &path, config_node *modem)
 {
-    if (get(apn, "apn").find_first_of("',") != std::string_view::npos) {
-        log_error("network.interface.%s.modem.apn: APN \"%s\" holds a quote or comma; left out", iface,
-                  config_get_string(apn, "apn"));
-        return false;
-    }
-    for (const char *key : {"ip_version", "auth", "username", "password"}) {
-        if (get(apn, key).find('\'') != std::string_view::npos) {
-            log_error("network.interface.%s.modem.apn: %s of APN \"%s\" holds a quote; APN left out", iface, key,
-                      config_get_string(apn, "apn"));
-            return false;
-        }
-    }
-    return true;
-}
-
-// One line per APN that has a name.  True when the file could be written.
-bool write_service_providers(const char *path, config_node *modem, const char *iface)
-{
-    unique_file f = open_side_file(path, true);
+    unique_file f = create_side_file(path, true);
     if (!f)
         return false;
     config_node *apns = config_array(modem, "apn");
     for (config_node *apn = config_array_first(apns); apn; apn = config_array_next(apn)) {
-        if (get(apn, "apn").empty() || !apn_values_fit(apn, iface))
+        if (get(apn, "apn").empty())
             continue;
-        std::fprintf(f.get(),
-                     "*,*,,,%s,internet,dns='' ip_version='%s' auth='%s' username='%s' password='%s' attm2mglobal='%d'",
-                     config_get_string(apn, "apn"), config_get_string(apn, "ip_version"),
-                     config_get_string(apn, "auth"), config_get_string(apn, "username"),
-                     config_get_string(apn, "password"), config_get_bool(apn, "attm2mglobal") ? 1 : 0);
+        side_record line;
+        line.text("*,*,,,").value(apn, "apn", "',").text(",internet,dns='' ip_version='");
+        line.value(apn, "ip_version", "'").text("' auth='").value(apn, "auth", "'");
+        line.text("' username='").value(apn, "username", "'").text("' password='").value(apn, "password", "'");
+        line.text("' attm2mglobal='").text(config_get_bool(apn, "attm2mglobal") ? "1" : "0").text("'");
         if (int cid = config_get_int(apn, "cid"); cid != 0)
-            std::fprintf(f.get(), " cid=%d", cid);
-        std::fputs("\n", f.get());
+            line.text(" cid=").text(std::to_string(cid));
+        line.write(f.get(), path);
     }
-    return std::fclose(f.release()) == 0;
+    return finish_side_file(std::move(f), path);
 }
 
 void write_custom_gateway(FILE *out, config_node *modem)
@@ -84,13 +68,13 @@ void write_ip_settings(FILE *out, config_node *cfg, config_node *modem)
         uci_write_option_int(out, "metric4", config_get_int(cfg, "ipv4.metric"));
         uci_write_option_int(out, "mtu4", config_get_int(cfg, "ipv4.mtu"));
         uci_write_option_string(out, "reqopts", "%s", "mtu");
-        uci_write_option_string(out, "ip4_method", "%s", config_get_string(cfg, "ipv4.modem_type"));
+        uci_write_option_config(out, "ip4_method", cfg, "ipv4.modem_type");
         write_custom_gateway(out, modem);
     }
     if (v6) {
         uci_write_option_int(out, "metric6", config_get_int(cfg, "ipv6.metric"));
         uci_write_option_int(out, "mtu6", config_get_int(cfg, "ipv6.mtu"));
-        uci_write_option_string(out, "ip6_method", "%s", config_get_string(cfg, "ipv6.modem_type"));
+        uci_write_option_config(out, "ip6_method", cfg, "ipv6.modem_type");
     }
     uci_write_option_string(out, "ip_version", "%s", v4 && v6 ? "auto" : v6 ? "ipv6" : "ipv4");
     uci_write_option_bool(out, "clear_try_on_proto_up", v4 || v6 ? !config_get_bool(cfg, "vigilo.enable") : 1);
@@ -117,30 +101,30 @@ void map_interface_modem(FILE *out, network_node *node)
     map_interface_name(out, node);
     uci_write_option_string(out, "proto", "%s", "mm");
     uci_write_option_int(out, "idx", idx);
-    uci_write_option_string(out, "pin", "%s", config_get_string(modem, "pin"));
+    uci_write_option_config(out, "pin", modem, "pin");
     uci_write_option_int(out, "retry_seconds", config_get_int(modem, "retry_seconds"));
     uci_write_option_int(out, "registration_timeout", config_get_int(modem, "registration_timeout"));
     uci_write_option_int(out, "connection_timeout", config_get_int(modem, "connection_timeout"));
     uci_write_option_bool(out, "roaming", config_get_bool(modem, "roaming"));
-    uci_write_option_string(out, "operator_mode", "%s", config_get_string(modem, "operator_mode"));
-    uci_write_option_string(out, "operator", "%s", config_get_string(modem, "operator"));
-    uci_write_option_string(out, "operator_technology", "%s", config_get_string(modem, "operator_technology"));
+    uci_write_option_config(out, "operator_mode", modem, "operator_mode");
+    uci_write_option_config(out, "operator", modem, "operator");
+    uci_write_option_config(out, "operator_technology", modem, "operator_technology");
     uci_write_option_bool(out, "multi_bearer", has_children(modem_node, 2));
     uci_write_option_int(out, "interface_number", tallo_get_int_pathf(0, "mm.map.interface_number.%s", key));
 
     config_node *system = config_lookup(config_node_get_root(modem ? modem : cfg), "system");
-    uci_write_option_string(out, "hostname", "%s", system ? config_get_string(system, "name") : "");
+    uci_write_option_config(out, "hostname", system, "name");
     uci_write_option_bool(out, "dhcp_hostname", 0);
 
     write_ip_settings(out, cfg, modem);
 
     if (config_get_bool(modem, "sim_failover") && get(network_config(modem_node), "sim_slot") == "any") {
         uci_write_option_int(out, "sim_failover_retries", config_get_int(modem, "sim_failover_retries"));
-        uci_write_option_string(out, "sim_failover_alt", "%s", config_get_string(modem, "sim_failover_alt"));
+        uci_write_option_config(out, "sim_failover_alt", modem, "sim_failover_alt");
     }
 
     std::string path = std::string("/var/run/serviceproviders-") + key + ".txt";
-    if (write_service_providers(path.c_str(), modem, key)) {
+    if (write_service_providers(path, modem)) {
         uci_write_option_string(out, "service_providers", "%s", path.c_str());
         if (std::string sum = md5sum_file(path.c_str()); !sum.empty())
             write_string(out, "service_providers_md5sum", sum);

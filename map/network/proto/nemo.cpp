@@ -15,21 +15,21 @@ extern "C" void map_interface_nemo(FILE *out, network_node *node)
         return;
     map_interface_name(out, node);
     uci_write_option_string(out, "proto", "%s", "nemo");
-    uci_write_option_string(out, "home_address", "%s", config_get_string(cfg, "home_address"));
+    uci_write_option_config(out, "home_address", cfg, "home_address");
 
     std::string_view coaddress = get(cfg, "coaddress.type");
-    write_string(out, "coaddress_type", coaddress);
+    uci_write_option_config(out, "coaddress_type", cfg, "coaddress.type");
     if (coaddress == "interface")
-        uci_write_option_string(out, "coaddress", "%s", config_get_string(cfg, "coaddress.interface"));
+        uci_write_option_config(out, "coaddress", cfg, "coaddress.interface");
     else if (coaddress == "ip")
-        uci_write_option_string(out, "coaddress", "%s", config_get_string(cfg, "coaddress.address"));
+        uci_write_option_config(out, "coaddress", cfg, "coaddress.address");
 
-    std::string_view tun_local = get(cfg, "tun_local.type");
-    write_string(out, "tun_local", tun_local == "interface" ? get(cfg, "tun_local.interface") : tun_local);
+    bool tun_local_interface = get(cfg, "tun_local.type") == "interface";
+    uci_write_option_config(out, "tun_local", cfg, tun_local_interface ? "tun_local.interface" : "tun_local.type");
 
-    uci_write_option_string(out, "home_agent", "%s", config_get_string(cfg, "home_agent"));
-    uci_write_option_string(out, "key", "%s", config_get_string(cfg, "key"));
-    uci_write_option_string(out, "spi", "%s", config_get_string(cfg, "spi"));
+    uci_write_option_config(out, "home_agent", cfg, "home_agent");
+    uci_write_option_config(out, "key", cfg, "key");
+    uci_write_option_config(out, "spi", cfg, "spi");
     uci_write_option_int(out, "lifetime", config_get_int(cfg, "lifetime"));
     uci_write_option_int(out, "metric", config_get_int(cfg, "metric"));
     bool discovery = config_get_bool(cfg, "mtu_discovery");

@@ -2,13 +2,17 @@
 // OpenVPN protocols start the tunnel with.  A client object has the key
 // "username"; a server object has not.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "interface.h"
+#include "openvpn_file.h"
 #include "proto.h"
 #include "side_file.h"
 #include "uci.h"
@@ -18,16 +22,20 @@ using namespace proto;
 namespace {
 
 // Lines of a user's own client file that the router decides itself.  The
-// trailing blanks belong to the entries: "keyfile" is not "key ".
+// trailing blanks belong to the entries: "keyfile" is not "key ".  An entry
+// with a blank names one directive, the others every directive that starts
+// with them; a line is matched by the directive the daemon reads from it,
+// however it is spelled ("--up", a tab, quotes).
 constexpr char keyword_filter[9][16] = {
     "ca ", "cert ", "key ", "up ", "down ", "dev ", "dev-", "script-security", "nobind",
 };
 
-bool filtered(std::string_view line)
+bool filtered(std::string_view name)
 {
-    for (const char *entry : keyword_filter)
-        if (line.starts_with(entry))
+    for (std::string_view entry : keyword_filter) {
+        if (entry.ends_with(' ') ? name == entry.substr(0, entry.size() - 1) : name.starts_with(entry))
             return true;
+    }
     return false;
 }
 
@@ -52,42 +60,83 @@ bool override_defaults(config_node *cfg)
     return config_get_bool(cfg, "advanced_options.enable") && config_get_bool(cfg, "advanced_options.override");
 }
 
-void write_client_file_filtered(FILE *f, config_node *cfg, const char *key)
+std::string userpass_path(const char *key) { return std::string("/var/run/userpass_") + key + ".cfg"; }
+
+// "auth-user-pass <the generated user/password file>".
+void write_auth_user_pass(FILE *f, config_node *cfg, const char *key, const std::string &file)
+{
+    ovpn_line().fixed("auth-user-pass ").token(userpass_path(key), cfg, nullptr).write(f, file);
+}
+
+// The router's own tunnel scripts; the daemon runs them only with this
+// script security level.
+const char *const tunnel_scripts =
+    "route-noexec\nscript-security 2\nup /lib/netifd/openvpn-up\ndown /lib/netifd/openvpn-down\n";
+
+void write_client_file_filtered(FILE *f, config_node *cfg, const char *key, const std::string &file)
 {
     std::string_view all = get(cfg, "config_file");
     while (!all.empty()) {
         size_t nl = all.find('\n');
-        std::string line(all.substr(0, nl));
+        std::string_view line = all.substr(0, nl);
         all = nl == std::string_view::npos ? std::string_view() : all.substr(nl + 1);
+        // A file saved with CR LF line ends reads the same.
+        if (line.ends_with('\r'))
+            line.remove_suffix(1);
         if (line.empty())
             continue;
-        std::string_view l(line);
-        if (l.starts_with("auth-user-pass")) {
-            std::fprintf(f, "auth-user-pass /var/run/userpass_%s.cfg\n", key);
-        } else if (l.starts_with("dev tun") || l.starts_with("dev tap")) {
-            std::fprintf(f, "dev-type %s\n", line.c_str() + 4);
-            std::fputs("route-noexec\nscript-security 2\nup /lib/netifd/openvpn-up\ndown /lib/netifd/openvpn-down\n", f);
-        } else if (!filtered(l)) {
-            std::fprintf(f, "%s\n", line.c_str());
+        std::vector<std::string> params = ovpn_parameters(line);
+        std::string_view name = params.empty() ? std::string_view() : std::string_view(params[0]);
+        if (name.starts_with("auth-user-pass")) {
+            write_auth_user_pass(f, cfg, key, file);
+        } else if (name == "dev" && params.size() > 1 &&
+                   (params[1].starts_with("tun") || params[1].starts_with("tap"))) {
+            if (ovpn_line().fixed("dev-type ").token(params[1], cfg, "config_file").write(f, file))
+                std::fputs(tunnel_scripts, f);
+        } else if (!filtered(name)) {
+            ovpn_line().text(line, cfg, "config_file").write(f, file);
         }
     }
 }
 
-void write_client_file_generated(FILE *f, config_node *cfg, const char *key)
+void write_client_file_generated(FILE *f, config_node *cfg, const char *key, const std::string &file)
 {
-    std::fputs("client\nroute-noexec\nscript-security 2\nup /lib/netifd/openvpn-up\ndown /lib/netifd/openvpn-down\nlport 0\n",
-               f);
-    std::fprintf(f, "dev-type %s\n", config_get_string(cfg, "device_type"));
-    std::fprintf(f, "remote %s %d\n", config_get_string(cfg, "server"), config_get_int(cfg, "port"));
+    std::fprintf(f, "client\n%slport 0\n", tunnel_scripts);
+    ovpn_line().fixed("dev-type ").token(get(cfg, "device_type"), cfg, "device_type").write(f, file);
+    ovpn_line()
+        .fixed("remote ")
+        .token(get(cfg, "server"), cfg, "server")
+        .fixed(" ")
+        .number(config_get_int(cfg, "port"))
+        .write(f, file);
     if (!get(cfg, "username").empty())
-        std::fprintf(f, "auth-user-pass /var/run/userpass_%s.cfg\n", key);
-    std::fprintf(f, "<ca>\n%s\n</ca>\n", config_get_string(cfg, "cacert"));
+        write_auth_user_pass(f, cfg, key, file);
+    write_inline_pem(f, "ca", cfg, "cacert", file);
     if (!get(cfg, "public_cert").empty() && !get(cfg, "private_key").empty()) {
-        std::fprintf(f, "<cert>\n%s\n</cert>\n", config_get_string(cfg, "public_cert"));
-        std::fprintf(f, "<key>\n%s\n</key>\n", config_get_string(cfg, "private_key"));
+        write_inline_pem(f, "cert", cfg, "public_cert", file);
+        write_inline_pem(f, "key", cfg, "private_key", file);
     }
     if (!override_defaults(cfg))
         std::fputs("proto udp\nremote-cert-tls server\ncipher AES-256-GCM\n", f);
+}
+
+// The daemon reads the user name from the first line and the password from
+// the second, so a line break in either would shift the other.  Such a pair
+// is not written, and an older file with stale credentials goes away.
+void write_userpass(config_node *cfg, const std::string &path)
+{
+    side_record user, password;
+    user.value(cfg, "username");
+    password.value(cfg, "password");
+    if (!user.check(path) || !password.check(path)) {
+        unlink(path.c_str());
+        return;
+    }
+    if (unique_file f = create_side_file(path, true)) {
+        user.write(f.get(), path);
+        password.write(f.get(), path);
+        finish_side_file(std::move(f), path);
+    }
 }
 
 void map_client(FILE *out, network_node *node, config_node *cfg, const char *key)
@@ -96,25 +145,21 @@ void map_client(FILE *out, network_node *node, config_node *cfg, const char *key
     map_interface_link(out, device_of(node, cfg));
     uci_write_option_int(out, "metric", config_get_int(cfg, "metric"));
 
-    if (std::string_view user = get(cfg, "username"); !user.empty()) {
-        std::string path = std::string("/var/run/userpass_") + key + ".cfg";
-        if (unique_file f = open_side_file(path.c_str(), true)) {
-            std::fprintf(f.get(), "%s\n", config_get_string(cfg, "username"));
-            std::fprintf(f.get(), "%s\n", config_get_string(cfg, "password"));
-        }
-    }
+    if (!get(cfg, "username").empty())
+        write_userpass(cfg, userpass_path(key));
 
     write_digest(out, cfg);
 
     // The client file carries the private key.
     std::string path = std::string("/var/run/config_file_") + key;
-    unique_file f = open_side_file(path.c_str(), true);
+    unique_file f = create_side_file(path, true);
     if (!f)
         return;
     if (config_get_bool(cfg, "use_file"))
-        write_client_file_filtered(f.get(), cfg, key);
+        write_client_file_filtered(f.get(), cfg, key, path);
     else
-        write_client_file_generated(f.get(), cfg, key);
+        write_client_file_generated(f.get(), cfg, key, path);
+    finish_side_file(std::move(f), path);
 }
 
 struct server_net {
@@ -150,30 +195,63 @@ std::string first_protocol(config_node *cfg)
     return p ? p : "";
 }
 
-void write_server_file(FILE *f, config_node *cfg, const server_net &net, const char *device_name)
+std::string dotted(const unsigned (&octet)[4])
+{
+    return std::to_string(octet[0]) + "." + std::to_string(octet[1]) + "." + std::to_string(octet[2]) + "." +
+           std::to_string(octet[3]);
+}
+
+// "<keyword> <first three octets>.<n>" lines of the address pool.
+void write_pool(FILE *f, config_node *cfg, const server_net &net, int first, int last, const std::string &file)
+{
+    ovpn_line()
+        .fixed("ifconfig-pool ")
+        .token(net.prefix, cfg, "server_address")
+        .fixed(".")
+        .number(first)
+        .fixed(" ")
+        .token(net.prefix, cfg, "server_address")
+        .fixed(".")
+        .number(last)
+        .write(f, file);
+}
+
+void write_server_file(FILE *f, config_node *cfg, const server_net &net, const char *device_name,
+                       const std::string &file)
 {
     std::string_view type = get(cfg, "device_type");
     int first = config_get_int(cfg, "server_first_ip");
     int last = config_get_int(cfg, "server_last_ip");
-    std::fprintf(f,
-                 "proto %s\nkeepalive 10 120\ncipher AES-256-GCM\npersist-key\npersist-tun\nverb 3\n"
-                 "script-security 3\nclient-connect /bin/client_updown\nclient-disconnect /bin/client_updown\n"
-                 "port %d\ndev-type %s\ndev %s\ntls-server\n",
-                 first_protocol(cfg).c_str(), config_get_int(cfg, "port"), type == "tun" ? "tun" : "tap", device_name);
-    const char *a = net.address.c_str(), *p = net.prefix.c_str();
+    ovpn_line().fixed("proto ").token(first_protocol(cfg), cfg, "protocol.0").write(f, file);
+    std::fputs("keepalive 10 120\ncipher AES-256-GCM\npersist-key\npersist-tun\nverb 3\n"
+               "script-security 3\nclient-connect /bin/client_updown\nclient-disconnect /bin/client_updown\n",
+               f);
+    std::fprintf(f, "port %d\ndev-type %s\n", config_get_int(cfg, "port"), type == "tun" ? "tun" : "tap");
+    ovpn_line().fixed("dev ").token(text(device_name), cfg, nullptr).write(f, file);
+    std::fputs("tls-server\n", f);
+    config_node *where = cfg;
+    const char *key = "server_address";
     if (type == "tun") {
-        std::fprintf(f, "mode server\ntopology net30\npush \"topology net30\"\npush \"route %s\"\nifconfig %s ", a, a);
-        std::fprintf(f, "%s.%d\n", p, first);
-        std::fprintf(f, "ifconfig-pool %s.%d %s.%d\n", p, first + 1, p, last);
+        std::fputs("mode server\ntopology net30\npush \"topology net30\"\n", f);
+        ovpn_line().fixed("push \"route ").token(net.address, where, key).fixed("\"").write(f, file);
+        ovpn_line()
+            .fixed("ifconfig ")
+            .token(net.address, where, key)
+            .fixed(" ")
+            .token(net.prefix, where, key)
+            .fixed(".")
+            .number(first)
+            .write(f, file);
+        write_pool(f, cfg, net, first + 1, last, file);
     } else if (type == "tap_bridge") {
         std::fputs("server-bridge\n", f);
     } else {
-        std::fprintf(f,
-                     "mode server\ntopology subnet\npush \"topology subnet\"\npush \"route-gateway %s\"\n"
-                     "ifconfig %s %d.%d.%d.%d\n",
-                     a, a, net.octet[0], net.octet[1], net.octet[2], net.octet[3]);
-        std::fprintf(f, "route %s.0 %d.%d.%d.%d\n", p, net.octet[0], net.octet[1], net.octet[2], net.octet[3]);
-        std::fprintf(f, "ifconfig-pool %s.%d %s.%d\n", p, first + 1, p, last);
+        std::string mask = dotted(net.octet);
+        std::fputs("mode server\ntopology subnet\npush \"topology subnet\"\n", f);
+        ovpn_line().fixed("push \"route-gateway ").token(net.address, where, key).fixed("\"").write(f, file);
+        ovpn_line().fixed("ifconfig ").token(net.address, where, key).fixed(" " + mask).write(f, file);
+        ovpn_line().fixed("route ").token(net.prefix, where, key).fixed(".0 " + mask).write(f, file);
+        write_pool(f, cfg, net, first + 1, last, file);
     }
     if (config_get_bool(cfg, "autogenerate")) {
         std::fputs("ca /etc/ssl/certs/ca.crt\ncert /etc/ssl/certs/server.crt\nkey /etc/ssl/certs/server.key\n"
@@ -187,26 +265,30 @@ void write_server_file(FILE *f, config_node *cfg, const server_net &net, const c
         std::fputs("auth-user-pass-verify /bin/openvpn_password via-env\n", f);
     if (auth == "passwd")
         std::fputs("verify-client-cert none\n", f);
-    std::fprintf(f, "<ca>\n%s\n</ca>\n", config_get_string(cfg, "cacert"));
-    std::fprintf(f, "<cert>\n%s\n</cert>\n", config_get_string(cfg, "server_cert"));
-    std::fprintf(f, "<key>\n%s\n</key>\n", config_get_string(cfg, "server_key"));
-    std::fprintf(f, "<dh>\n%s\n</dh>\n", config_get_string(cfg, "diffie"));
+    write_inline_pem(f, "ca", cfg, "cacert", file);
+    write_inline_pem(f, "cert", cfg, "server_cert", file);
+    write_inline_pem(f, "key", cfg, "server_key", file);
+    write_inline_pem(f, "dh", cfg, "diffie", file);
 }
 
 // Each option of the extra text starts with "--"; the daemon's file wants
-// one option per line without the dashes.
-std::string split_extra(std::string_view extra)
+// one option per line without the dashes: every "--" becomes a blank and a
+// line feed.  Each option must then be one line: text with a line break of
+// its own would add lines that no "--" started.
+void write_extra_options(FILE *f, config_node *cfg, const std::string &file)
 {
-    std::string s;
-    for (size_t i = 0; i < extra.size(); i++) {
-        if (extra[i] == '-' && i + 1 < extra.size() && extra[i + 1] == '-') {
-            s += " \n";
-            i++;
-        } else {
-            s += extra[i];
+    std::string_view extra = get(cfg, "advanced_options.extra");
+    for (;;) {
+        size_t dashes = extra.find("--");
+        ovpn_line line;
+        line.text(extra.substr(0, dashes), cfg, "advanced_options.extra");
+        if (dashes == std::string_view::npos) {
+            line.write(f, file);
+            return;
         }
+        line.fixed(" ").write(f, file);
+        extra = extra.substr(dashes + 2);
     }
-    return s;
 }
 
 std::string host_name()
@@ -224,7 +306,7 @@ void write_export_file(config_node *cfg, const char *key)
 {
     ::mkdir("/var/run/openvpn", 0755);
     std::string path = "/var/run/openvpn/" + host_name() + "-" + key + ".ovpn";
-    unique_file f = open_side_file(path.c_str(), false);
+    unique_file f = create_side_file(path, false);
     if (!f)
         return;
     std::fprintf(f.get(),
@@ -232,27 +314,26 @@ void write_export_file(config_node *cfg, const char *key)
                  "# remote <server address> 1234\n# with a server address of 1.2.3.4, becomes\n"
                  "# remote 1.2.3.4 1234\n\n#general\nclient\nresolv-retry infinite\nnobind\npersist-key\n"
                  "persist-tun\nremote-cert-tls server\ncipher AES-256-GCM\n\n# connection settings\n"
-                 "dev %s\nproto %s\nremote <server address> %d\n",
-                 get(cfg, "device_type") == "tun" ? "tun" : "tap", first_protocol(cfg).c_str(),
-                 config_get_int(cfg, "port"));
+                 "dev %s\n",
+                 get(cfg, "device_type") == "tun" ? "tun" : "tap");
+    ovpn_line().fixed("proto ").token(first_protocol(cfg), cfg, "protocol.0").write(f.get(), path);
+    std::fprintf(f.get(), "remote <server address> %d\n", config_get_int(cfg, "port"));
     if (config_get_bool(cfg, "autogenerate")) {
-        std::fputs("<ca>\n", f.get());
-        if (unique_file ca{std::fopen("/etc/ssl/certs/ca.crt", "rb")}) {
-            char buf[4096];
-            size_t n;
-            while ((n = std::fread(buf, 1, sizeof buf, ca.get())) > 0)
-                std::fwrite(buf, 1, n, f.get());
-        }
-        std::fputs("\n</ca>\n\n#authentication\nauth-user-pass\n", f.get());
-        return;
+        // The device's own CA; a missing one leaves the block empty.
+        const char *ca_file = "/etc/ssl/certs/ca.crt";
+        unique_text ca(file_read(ca_file));
+        write_inline_pem(f.get(), "ca", text(ca.get()), ca_file, path);
+        std::fputs("\n#authentication\nauth-user-pass\n", f.get());
+    } else {
+        std::string_view auth = get(cfg, "authentication");
+        write_inline_pem(f.get(), "ca", cfg, "cacert", path);
+        std::fputs("\n#authentication\n", f.get());
+        if (auth != "cert")
+            std::fputs("auth-user-pass\n", f.get());
+        if (auth != "passwd")
+            std::fputs("cert <public key file>\nkey <private key file>\n", f.get());
     }
-    std::string_view auth = get(cfg, "authentication");
-    std::fprintf(f.get(), "<ca>\n%s\n</ca>\n", config_get_string(cfg, "cacert"));
-    std::fputs("\n#authentication\n", f.get());
-    if (auth != "cert")
-        std::fputs("auth-user-pass\n", f.get());
-    if (auth != "passwd")
-        std::fputs("cert <public key file>\nkey <private key file>\n", f.get());
+    finish_side_file(std::move(f), path);
 }
 
 void map_server(FILE *out, network_node *node, config_node *cfg, const char *key)
@@ -261,7 +342,7 @@ void map_server(FILE *out, network_node *node, config_node *cfg, const char *key
     network_node *device = device_of(node, cfg);
     map_interface_link(out, device);
     uci_write_option_int(out, "metric", config_get_int(cfg, "metric"));
-    uci_write_option_string(out, "server_network", "%s", config_get_string(cfg, "server_address"));
+    uci_write_option_config(out, "server_network", cfg, "server_address");
 
     write_digest(out, cfg);
 
@@ -271,14 +352,15 @@ void map_server(FILE *out, network_node *node, config_node *cfg, const char *key
 
     // The server file carries the server's private key.
     std::string path = std::string("/var/run/config_file_server_") + key;
-    unique_file f = open_side_file(path.c_str(), true);
+    unique_file f = create_side_file(path, true);
     if (!f)
         return;
     if (!override_defaults(cfg))
-        write_server_file(f.get(), cfg, net, device ? network_name(device) : "");
+        write_server_file(f.get(), cfg, net, device ? network_name(device) : "", path);
     if (config_get_bool(cfg, "advanced_options.enable"))
-        std::fprintf(f.get(), "%s\n", split_extra(get(cfg, "advanced_options.extra")).c_str());
-    f.reset();
+        write_extra_options(f.get(), cfg, path);
+    if (!finish_side_file(std::move(f), path))
+        return;
 
     write_export_file(cfg, key);
 }

@@ -1,10 +1,7 @@
 #include "side_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "anvil.h"
+#include "interface.h"
 #include "uci.h"
 
 namespace proto {
@@ -14,21 +11,59 @@ void write_string(FILE *out, const char *name, std::string_view value)
     uci_write_option_string(out, name, "%.*s", static_cast<int>(value.size()), value.data());
 }
 
-unique_file open_side_file(const char *path, bool secret)
+unique_file create_side_file(const std::string &path, bool secret)
 {
-    int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, secret ? 0600 : 0666);
-    if (fd < 0)
-        return nullptr;
-    // An existing file keeps its mode through O_CREAT; a secret must not stay
-    // readable by others just because an older run created it that way.
-    if (secret && ::fchmod(fd, 0600) != 0) {
-        ::close(fd);
-        return nullptr;
-    }
-    FILE *f = ::fdopen(fd, "w");
+    unique_file f(file_create(path.c_str(), secret ? FILE_PRIVATE : FILE_PUBLIC));
     if (!f)
-        ::close(fd);
-    return unique_file(f);
+        map_network_write_failed(path.c_str());
+    return f;
+}
+
+bool finish_side_file(unique_file file, const std::string &path)
+{
+    if (file_finish(file.release(), 0))
+        return true;
+    map_network_write_failed(path.c_str());
+    return false;
+}
+
+side_record &side_record::text(std::string_view fixed)
+{
+    line_ += fixed;
+    return *this;
+}
+
+side_record &side_record::value(config_node *cfg, const char *key, std::string_view forbidden)
+{
+    const char *raw = config_get_string(cfg, key);
+    std::string_view v = proto::text(raw);
+    bool ok = text_is_one_line(raw) && (forbidden.empty() || v.find_first_of(forbidden) == std::string_view::npos);
+    if (!ok && fits_) {
+        fits_ = false;
+        bad_node_ = cfg;
+        bad_key_ = key;
+    }
+    line_ += v;
+    return *this;
+}
+
+bool side_record::check(const std::string &file) const
+{
+    if (fits_)
+        return true;
+    unique_text base(config_path(bad_node_));
+    log_error("%s%s%s holds a line break or a field delimiter of %s; that line is left out", base ? base.get() : "",
+              base && *base ? "." : "", bad_key_.c_str(), file.c_str());
+    return false;
+}
+
+bool side_record::write(FILE *f, const std::string &file) const
+{
+    if (!check(file))
+        return false;
+    std::fwrite(line_.data(), 1, line_.size(), f);
+    std::fputc('\n', f);
+    return true;
 }
 
 std::string first_word(const char *output)

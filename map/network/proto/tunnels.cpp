@@ -47,16 +47,16 @@ void map_iptunnel(FILE *out, network_node *device)
     if (!local.address)
         return;
     const char *name = network_name(device);
-    uci_write_config_section_type_name(out, "interface", "%s", name);
+    uci_write_section(out, "interface", cfg, "%s", name);
     uci_write_option_string(out, "name", "%s", name);
     uci_write_option_string(out, "proto", "%s", "iptunnel");
-    uci_write_option_string(out, "mode", "%s", config_get_string(cfg, "type"));
-    uci_write_option_string(out, "remote", "%s", config_get_string(cfg, "remote"));
+    uci_write_option_config(out, "mode", cfg, "type");
+    uci_write_option_config(out, "remote", cfg, "remote");
     uci_write_option_string(out, "local", "%s", local.address.get());
     uci_write_option_string(out, "device", "%s", or_empty(local.device));
     uci_write_option_bool(out, "keepalive", config_get_bool(cfg, "keepalive"));
     if (!get(cfg, "key").empty())
-        uci_write_option_string(out, "key", "%s", config_get_string(cfg, "key"));
+        uci_write_option_config(out, "key", cfg, "key");
 }
 
 void map_macsec(FILE *out, network_node *device)
@@ -66,13 +66,13 @@ void map_macsec(FILE *out, network_node *device)
     if (!local.address)
         return;
     const char *name = network_name(device);
-    uci_write_config_section_type_name(out, "interface", "%s", name);
+    uci_write_section(out, "interface", cfg, "%s", name);
     if (get(cfg, "type") == "manual") {
-        uci_write_option_string(out, "cak", "%s", config_get_string(cfg, "association.cak"));
-        uci_write_option_string(out, "ckn", "%s", config_get_string(cfg, "association.ckn"));
+        uci_write_option_config(out, "cak", cfg, "association.cak");
+        uci_write_option_config(out, "ckn", cfg, "association.ckn");
     }
     uci_write_option_string(out, "local_ip", "%s", local.address.get());
-    uci_write_option_string(out, "type", "%s", config_get_string(cfg, "type"));
+    uci_write_option_config(out, "type", cfg, "type");
     uci_write_option_string(out, "name", "%s", name);
     uci_write_option_string(out, "proto", "%s", "macsec");
     uci_write_option_string(out, "device", "%s", or_empty(local.device));
@@ -87,18 +87,18 @@ void map_l2tpeth(FILE *out, network_node *device)
     local_end local = read_local(tunnel, false);
     if (!local.address)
         return;
-    uci_write_config_section_type_name(out, "interface", "%s", network_name(device));
+    uci_write_section(out, "interface", session, "%s", network_name(device));
     uci_write_option_string(out, "proto", "%s", "l2tpeth");
-    uci_write_option_string(out, "remote", "%s", config_get_string(tunnel, "remote"));
+    uci_write_option_config(out, "remote", tunnel, "remote");
     uci_write_option_string(out, "local", "%s", local.address.get());
-    uci_write_option_string(out, "tunnel_id", "%s", config_get_string(tunnel, "tunnel_id"));
-    uci_write_option_string(out, "peer_tunnel_id", "%s", config_get_string(tunnel, "peer_tunnel_id"));
-    uci_write_option_string(out, "encapsulation", "%s", config_get_string(tunnel, "encapsulation"));
+    uci_write_option_config(out, "tunnel_id", tunnel, "tunnel_id");
+    uci_write_option_config(out, "peer_tunnel_id", tunnel, "peer_tunnel_id");
+    uci_write_option_config(out, "encapsulation", tunnel, "encapsulation");
     uci_write_option_int(out, "udp_source_port", config_get_int(tunnel, "udp_source_port"));
     uci_write_option_int(out, "udp_destination_port", config_get_int(tunnel, "udp_destination_port"));
     uci_write_option_bool(out, "udp_checksum", config_get_bool(tunnel, "udp_checksum"));
     for (const char *key : {"session_id", "peer_session_id", "cookie", "peer_cookie", "l2spec_type", "seq"})
-        uci_write_option_string(out, key, "%s", config_get_string(session, key));
+        uci_write_option_config(out, key, session, key);
 }
 
 }
