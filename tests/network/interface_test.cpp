@@ -12,27 +12,13 @@
 #include "interface.h"
 #include "network.h"
 #include "quill.h"
+#include "unit_support.h"
 #include "tallo.h"
 
 namespace {
 
 
-unique_config load_text(const std::string &json)
-{
-    char path[] = "/tmp/nettest-iface-XXXXXX";
-    int fd = mkstemp(path);
-    if (fd < 0)
-        return nullptr;
-    close(fd);
-    std::ofstream(path) << json;
-    config_file_record files{};
-    files.config_file = path;
-    files.schema_file = "";
-    files.baked_file = "";
-    unique_config c(config_load_file(&files));
-    unlink(path);
-    return c;
-}
+using unit::load_config_text;
 
 std::string written(void (*fn)(FILE *, config_node *), config_node *node)
 {
@@ -59,7 +45,7 @@ protected:
         tallo_set_string("vigilo.ipsec_passed.passed", "y");
         tallo_set_string("vigilo.ipsec_failed.passed", "n");
         tallo_edit_commit();
-        config = load_text(R"({"network": {"interface": {"wan": {"ipv4": {"metric": 7}}}},
+        config = load_config_text(R"({"network": {"interface": {"wan": {"ipv4": {"metric": 7}}}},
             "vpn": {"ipsec": {"tunnel": {
               "passed": {"metric": 20, "vigilo": {"enable": true}},
               "failed": {"metric": 20, "vigilo": {"enable": true}},
@@ -96,7 +82,7 @@ TEST_F(Metric, TunnelLosesRoutesUntilItsLinkCheckPasses)
 
 TEST(InterfaceOptions, MtuAndDeviceOptionsFollowTheSchema)
 {
-    unique_config c = load_text(R"({"network": {"interface": {"lan": {"ipv4": {"mtu": 1400, "mac": "02:00:00:00:00:01"},
+    unique_config c = load_config_text(R"({"network": {"interface": {"lan": {"ipv4": {"mtu": 1400, "mac": "02:00:00:00:00:01"},
                                                                      "ipv6": {"mac": ""}}}}})");
     ASSERT_TRUE(c);
     // The interface object has no MTU of its own; each family has one.

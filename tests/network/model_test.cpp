@@ -13,6 +13,7 @@
 
 #include "network.h"
 #include "quill.h"
+#include "unit_support.h"
 
 namespace {
 
@@ -30,18 +31,7 @@ unique_config load_file(const std::string &path)
     return unique_config(config_load_file(&files));
 }
 
-unique_config load_text(const std::string &json)
-{
-    char path[] = "/tmp/nettest-model-XXXXXX";
-    int fd = mkstemp(path);
-    if (fd < 0)
-        return nullptr;
-    close(fd);
-    std::ofstream(path) << json;
-    unique_config c = load_file(path);
-    unlink(path);
-    return c;
-}
+using unit::load_config_text;
 
 std::vector<std::string> names(network_node *subtree, int kind)
 {
@@ -188,7 +178,7 @@ TEST_F(Office, ModemsRadiosNamespacesAndTunnels)
 
 TEST(Model, ChildrenInOrderAndWalksStayInTheirSubtree)
 {
-    unique_config c = load_text(R"({"network": {
+    unique_config c = load_config_text(R"({"network": {
         "device": {"eth0": {}, "eth1": {}},
         "interface": {"a": {"device": "/network/device/eth0"}, "b": {"device": "/network/device/eth1"},
                       "c": {"device": "/network/device/eth0"}, "d": {}}}})");
@@ -209,7 +199,7 @@ TEST(Model, ChildrenInOrderAndWalksStayInTheirSubtree)
 
 TEST(Model, LongNamesAreShortenedAndStayDistinct)
 {
-    unique_config c = load_text(R"({"network": {
+    unique_config c = load_config_text(R"({"network": {
         "device": {"eth0": {}},
         "macsec": {"backbone_link_long_a": {}, "backbone_link_long_b": {}},
         "vlan": {"v": {"device": "/network/bridge/office_floor_one", "vid": 4000}},
@@ -233,7 +223,7 @@ TEST(Model, DanglingDeviceReferences)
 {
     // A VLAN on a missing device is left out, and an interface on it sits
     // under the root.
-    unique_config c = load_text(R"({"network": {
+    unique_config c = load_config_text(R"({"network": {
         "vlan": {"v": {"device": "/network/device/nope", "vid": 5}},
         "interface": {"x": {"device": "/network/vlan/v"}, "y": {"device": "garbage"}}}})");
     ASSERT_TRUE(c);

@@ -9,30 +9,14 @@
 #include "quill.h"
 #include "uci.h"
 #include "uci_check.h"
+#include "unit_support.h"
 
 namespace {
 
-// Collects what the writer appends to a stream.
-class sink {
+// Collects what the writer appends to a stream; each one is a new file.
+class sink : public unit::memory_stream {
 public:
-    sink() : f(open_memstream(&buf, &len)) { uci_write_begin(f); }
-    ~sink()
-    {
-        if (f)
-            std::fclose(f);
-        std::free(buf);
-    }
-    FILE *out() { return f; }
-    std::string text()
-    {
-        std::fflush(f);
-        return std::string(buf, len);
-    }
-
-private:
-    char *buf = nullptr;
-    size_t len = 0;
-    FILE *f;
+    sink() { uci_write_begin(out()); }
 };
 
 TEST(UciWriter, QuoteBackslashAndLineFeedStayOnOneLine)

@@ -4,6 +4,7 @@
 #include "nsrun.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -255,7 +256,15 @@ std::string json_string(const std::string& text)
         case '\n': out += "\\n"; break;
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
-        default: out += c;
+        default:
+            // JSON takes no raw control byte inside a string.
+            if (static_cast<unsigned char>(c) < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+                out += escaped;
+            } else {
+                out += c;
+            }
         }
     }
     return out + "\"";
