@@ -130,12 +130,14 @@ bool option_allowed(FILE *out, const char *name)
 template <typename Where>
 void write_value(FILE *out, const char *name, const char *value, Where where)
 {
-    if (std::strchr(value, '\r')) {
+    const char *special = std::strpbrk(value, "\"\\\n\r");
+    if (special && std::strchr(special, '\r')) {
         log_error("%s holds a carriage return; option %s left out", where().c_str(), name);
         return;
     }
-    unique_text escaped(escape(value, uci_escape_table));
-    std::fprintf(out, "\toption %s \"%s\"\n", name, escaped ? escaped.get() : "");
+    // Most values need no escape at all: no copy for them.
+    unique_text escaped(special ? escape(value, uci_escape_table) : nullptr);
+    std::fprintf(out, "\toption %s \"%s\"\n", name, special ? (escaped ? escaped.get() : "") : value);
 }
 
 }  // namespace
@@ -195,9 +197,19 @@ void uci_write_option_string(FILE *out, const char *name, const char *fmt, ...)
         return;
     va_list ap;
     va_start(ap, fmt);
-    std::string value = format(fmt, ap);
+    // Nearly every caller passes its value through "%s": no need to format.
+    std::string formatted;
+    const char *value = nullptr;
+    if (std::strcmp(fmt, "%s") == 0) {
+        value = va_arg(ap, const char *);
+        if (!value)
+            value = "(null)";  // what printf writes for it
+    } else {
+        formatted = format(fmt, ap);
+        value = formatted.c_str();
+    }
     va_end(ap);
-    write_value(out, name, value.c_str(), [out] { return "a value of " + current_section(state_of(out)); });
+    write_value(out, name, value, [out] { return "a value of " + current_section(state_of(out)); });
 }
 
 void uci_write_option_config(FILE *out, const char *name, config_node *cfg, const char *key)

@@ -77,12 +77,8 @@ void write_client_file_filtered(FILE *f, config_node *cfg, const char *key, cons
 {
     std::string_view all = get(cfg, "config_file");
     while (!all.empty()) {
-        size_t nl = all.find('\n');
-        std::string_view line = all.substr(0, nl);
-        all = nl == std::string_view::npos ? std::string_view() : all.substr(nl + 1);
         // A file saved with CR LF line ends reads the same.
-        if (line.ends_with('\r'))
-            line.remove_suffix(1);
+        std::string_view line = next_line(all);
         if (line.empty())
             continue;
         std::vector<std::string> params = ovpn_parameters(line);

@@ -128,6 +128,16 @@ bool ovpn_line::write(FILE *f, const std::string &file) const
     return true;
 }
 
+std::string_view next_line(std::string_view &text)
+{
+    size_t nl = text.find('\n');
+    std::string_view line = text.substr(0, nl);
+    text = nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
+    if (line.ends_with('\r'))
+        line.remove_suffix(1);
+    return line;
+}
+
 bool pem_well_formed(std::string_view text)
 {
     enum { outside, after_begin, headers, body } state = outside;
@@ -135,11 +145,7 @@ bool pem_well_formed(std::string_view text)
     size_t blocks = 0, body_lines = 0;
     bool padded = false;
     while (!text.empty()) {
-        size_t nl = text.find('\n');
-        std::string_view line = text.substr(0, nl);
-        text = nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
-        if (line.ends_with('\r'))
-            line.remove_suffix(1);
+        std::string_view line = next_line(text);
         if (state == outside) {
             if (line.empty())
                 continue;

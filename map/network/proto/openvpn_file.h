@@ -54,6 +54,10 @@ bool write_inline_pem(FILE *f, const char *tag, std::string_view pem, const std:
 // The same for the configuration's text at key below cfg.
 bool write_inline_pem(FILE *f, const char *tag, config_node *cfg, const char *key, const std::string &file);
 
+// Takes the next line off text: up to its line feed, without a carriage
+// return before it (CR LF line ends read like LF).
+std::string_view next_line(std::string_view &text);
+
 // One or more PEM blocks ("-----BEGIN <label>-----", optional RFC 1421
 // headers and a blank line, base64 lines, "-----END <label>-----" with the
 // same label), separated by empty lines; lines may end in CR LF.
