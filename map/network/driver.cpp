@@ -180,7 +180,8 @@ void map_devices(FILE *out, network_t *model)
          dev = network_next_type(model, dev, NETWORK_NODE_DEVICE)) {
         switch (network_device_type(dev)) {
         case NETWORK_DEVICE_ETHERNET:
-            uci_write_section(out, "interface", network_config(dev), "link_eth_%s", network_key(dev));
+            uci_write_section(out, "interface", network_config(dev), "link_eth_%s",
+                              network_key(dev));
             uci_write_option_string(out, "proto", "%s", "link");
             uci_write_option_string(out, "ifname", "%s", network_name(dev));
             break;

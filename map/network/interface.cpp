@@ -105,7 +105,8 @@ void map_vlan(FILE *out, network_node *node, network_node *device)
     std::string base(name.substr(0, dot)), vid(name.substr(dot + 1));
     const char *ifname = network_interface_name(node);
     int family = std::strncmp(ifname ? ifname : "", "ipv6", 4) == 0 ? 6 : 4;
-    uci_write_section(out, "interface", network_config(device), "vlan%d_%s_%s", family, base.c_str(), vid.c_str());
+    uci_write_section(out, "interface", network_config(device), "vlan%d_%s_%s", family,
+                      base.c_str(), vid.c_str());
     uci_write_option_string(out, "ifname", "%s", base.c_str());
     uci_write_option_string(out, "proto", "%s", "vlan");
     uci_write_option_string(out, "vid", "%s", vid.c_str());
@@ -290,7 +291,8 @@ void map_passthrough(FILE *out, network_node *node, network_node *device, config
             }
         }
         if (!v6 && config_get_bool(cfg, "passthrough.ancillary.enable")) {
-            uci_write_section(out, "interface", ncfg, "passthrough_ancillary_%s", network_interface_name(n));
+            uci_write_section(out, "interface", ncfg, "passthrough_ancillary_%s",
+                              network_interface_name(n));
             uci_write_option_string(out, "proto", "%s", "static");
             uci_write_option_string(out, "ifname", "%s", "lo");
             uci_write_option_config(out, "ipaddr", cfg, "passthrough.ancillary.gw");

@@ -81,8 +81,8 @@ int write_section(FILE *out, const char *type, config_node *origin, const std::s
     f.origin = origin;
     f.name.clear();
     if (!valid_name(type)) {
-        log_error("%s: section type \"%s\" is not a UCI name; section left out", path_of(origin).c_str(),
-                  type ? type : "");
+        log_error("%s: section type \"%s\" is not a UCI name; section left out",
+                  path_of(origin).c_str(), type ? type : "");
         f.skipping = true;
         return 0;
     }
@@ -100,8 +100,8 @@ int write_section(FILE *out, const char *type, config_node *origin, const std::s
     // source with the same name would silently merge into it instead.
     auto [it, fresh] = f.names.emplace(f.name, origin);
     if (!fresh && (it->second != origin || !origin)) {
-        log_error("%s: section name %s is already used by %s; section left out", path_of(origin).c_str(),
-                  f.name.c_str(), path_of(it->second).c_str());
+        log_error("%s: section name %s is already used by %s; section left out",
+                  path_of(origin).c_str(), f.name.c_str(), path_of(it->second).c_str());
         f.skipping = true;
         return 0;
     }
@@ -116,8 +116,8 @@ bool option_allowed(FILE *out, const char *name)
     if (f.skipping)
         return false;
     if (!valid_name(name)) {
-        log_error("%s: option name \"%s\" is not a UCI name; option left out", current_section(f).c_str(),
-                  name ? name : "");
+        log_error("%s: option name \"%s\" is not a UCI name; option left out",
+                  current_section(f).c_str(), name ? name : "");
         return false;
     }
     return true;
@@ -137,7 +137,8 @@ void write_value(FILE *out, const char *name, const char *value, Where where)
     }
     // Most values need no escape at all: no copy for them.
     unique_text escaped(special ? escape(value, uci_escape_table) : nullptr);
-    std::fprintf(out, "\toption %s \"%s\"\n", name, special ? (escaped ? escaped.get() : "") : value);
+    std::fprintf(out, "\toption %s \"%s\"\n", name,
+                 special ? (escaped ? escaped.get() : "") : value);
 }
 
 }  // namespace
@@ -161,10 +162,7 @@ void uci_write_begin(FILE *out)
     file.origin = nullptr;
 }
 
-char *uci_section_name(const char *text)
-{
-    return strdup(map_name(text ? text : "").c_str());
-}
+char *uci_section_name(const char *text) { return strdup(map_name(text ? text : "").c_str()); }
 
 int uci_write_section(FILE *out, const char *type, config_node *origin, const char *fmt, ...)
 {
@@ -239,5 +237,4 @@ void write_option_sl_list(FILE *out, const char *name, const sl_list *list, cons
     unique_text joined(sl_join(list, sep));
     uci_write_option_string(out, name, "%s", joined ? joined.get() : "");
 }
-
 }

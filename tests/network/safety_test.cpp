@@ -111,8 +111,10 @@ config interface ipv4_my_lan
     option reqopts "mtu"
     option force_link 0
 )"));
-    EXPECT_EQ(res.r.err, "config map network: network.interface.my_lan.ipv4: section name ipv4_my_lan is already "
-                         "used by network.interface.my-lan.ipv4; section left out\n");
+    EXPECT_EQ(
+        res.r.err,
+        "config map network: network.interface.my_lan.ipv4: section name ipv4_my_lan is already "
+        "used by network.interface.my-lan.ipv4; section left out\n");
 }
 
 // Every character that could end a quoted value or a line: the escape
@@ -124,7 +126,8 @@ TEST(NetworkValues, PayloadsStayInsideTheirOption)
     run_result res = map_network(R"({
   "network": {
     "interface": {"wan": {"type": "pppoe",
-                          "pppoe": {"username": )" + nsrun::json_string(user) + R"(, "password": "hunter\r2"}}}
+                          "pppoe": {"username": )" +
+                                 nsrun::json_string(user) + R"(, "password": "hunter\r2"}}}
   }
 })");
     ASSERT_EQ(res.r.status, 0) << res.r.err;
@@ -146,8 +149,9 @@ config interface wan
     ASSERT_EQ(parsed.error, "");
     ASSERT_EQ(parsed.sections.size(), 2u);
     EXPECT_EQ(parsed.sections[1].options[1].value, "a\\nb\"c'd\\e f]g$(id)`id`");
-    EXPECT_EQ(res.r.err, "config map network: network.interface.wan.pppoe.password holds a carriage return; "
-                         "option password left out\n");
+    EXPECT_EQ(res.r.err,
+              "config map network: network.interface.wan.pppoe.password holds a carriage return; "
+              "option password left out\n");
 }
 
 // The file holds passwords and keys: owner only, whatever the umask.
@@ -156,7 +160,8 @@ TEST(NetworkFile, PrivateUnderAnyUmask)
     nsrun::Spec spec;
     spec.program = "/bin/sh";
     spec.args = {"-c", "umask 000 && exec " + nsrun::config_binary() + " map network"};
-    spec.config_json = R"({"network": {"interface": {"wan": {"type": "pppoe", "pppoe": {"password": "x"}}}}})";
+    spec.config_json =
+        R"({"network": {"interface": {"wan": {"type": "pppoe", "pppoe": {"password": "x"}}}}})";
     spec.files = {{network_file, "old"}};
     spec.collect = {network_file, "/var/run/uci"};
     nsrun::Result r = nsrun::run(spec);
@@ -174,8 +179,9 @@ TEST(NetworkFile, DeviceMapFailureIsReported)
     extra.env = {{"TALLO_DB", "/var/run"}};
     run_result res = map_network(R"({"network": {"device": {"eth0": {}}}})", {}, {}, extra);
     EXPECT_EQ(res.r.status, 1);
-    EXPECT_NE(res.r.err.find("cannot refresh the device map network.device_map in the runtime store"),
-              std::string::npos)
+    EXPECT_NE(
+        res.r.err.find("cannot refresh the device map network.device_map in the runtime store"),
+        std::string::npos)
         << res.r.err;
     EXPECT_NE(res.file.find("link_eth_eth0"), std::string::npos);
 }

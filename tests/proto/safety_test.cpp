@@ -46,20 +46,24 @@ TEST(OpenvpnValues, ClientValuesAddNoDirective)
     spec.collect = {client_file, userpass};
     auto r = map_network(spec);
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(file(r, client_file), std::string("client\n") + tunnel_scripts +
-                                        "lport 0\ndev-type tun\nauth-user-pass /var/run/userpass_c1.cfg\n"
-                                        "<cert>\n" + cert + "\n</cert>\n"
-                                        "proto udp\nremote-cert-tls server\ncipher AES-256-GCM\n");
+    EXPECT_EQ(file(r, client_file),
+              std::string("client\n") + tunnel_scripts +
+                  "lport 0\ndev-type tun\nauth-user-pass /var/run/userpass_c1.cfg\n"
+                  "<cert>\n" +
+                  cert +
+                  "\n</cert>\n"
+                  "proto udp\nremote-cert-tls server\ncipher AES-256-GCM\n");
     EXPECT_EQ(file(r, userpass), "<missing>") << "stale credentials are not kept";
-    EXPECT_EQ(r.err,
-              "config map network: vpn.openvpn.client.c1.username holds a line break or a field delimiter of "
-              "/var/run/userpass_c1.cfg; that line is left out\n"
-              "config map network: vpn.openvpn.client.c1.server is not one word; its line in "
-              "/var/run/config_file_c1 is left out\n"
-              "config map network: vpn.openvpn.client.c1.cacert is not well-formed PEM; its <ca> block in "
-              "/var/run/config_file_c1 is left out\n"
-              "config map network: vpn.openvpn.client.c1.private_key is not well-formed PEM; its <key> block in "
-              "/var/run/config_file_c1 is left out\n");
+    EXPECT_EQ(
+        r.err,
+        "config map network: vpn.openvpn.client.c1.username holds a line break or a field delimiter of "
+        "/var/run/userpass_c1.cfg; that line is left out\n"
+        "config map network: vpn.openvpn.client.c1.server is not one word; its line in "
+        "/var/run/config_file_c1 is left out\n"
+        "config map network: vpn.openvpn.client.c1.cacert is not well-formed PEM; its <ca> block in "
+        "/var/run/config_file_c1 is left out\n"
+        "config map network: vpn.openvpn.client.c1.private_key is not well-formed PEM; its <key> block in "
+        "/var/run/config_file_c1 is left out\n");
     ovpn_check::parsed p = ovpn_check::parse(file(r, client_file));
     EXPECT_EQ(p.error, "");
     EXPECT_EQ(p.blocks.size(), 1u);
@@ -70,19 +74,23 @@ TEST(OpenvpnValues, ClientValuesAddNoDirective)
 // however it is written.
 TEST(OpenvpnValues, OwnClientFileCannotSpellItsWayPastTheFilter)
 {
-    std::string own = "client\n--up /tmp/x\n\tdown /tmp/x\n\"script-security\" 3\nup\r/tmp/x\nu\\p /tmp/x\n"
-                      "dev\ttun\nproto udp\r\nremote 192.0.2.1 1194\n--auth-user-pass /etc/x\n"
-                      "<ca>\n" + cert + "\n</ca>\n";
+    std::string own =
+        "client\n--up /tmp/x\n\tdown /tmp/x\n\"script-security\" 3\nup\r/tmp/x\nu\\p /tmp/x\n"
+        "dev\ttun\nproto udp\r\nremote 192.0.2.1 1194\n--auth-user-pass /etc/x\n"
+        "<ca>\n" +
+        cert + "\n</ca>\n";
     nsrun::Spec spec;
     spec.config_json = R"({"vpn": {"openvpn": {"client": {"c1": {"username": "u", "password": "p",
-        "use_file": true, "config_file": )" + quote(own) + "}}}}}";
+        "use_file": true, "config_file": )" +
+                       quote(own) + "}}}}}";
     spec.collect = {client_file};
     spec.after = ovpn_check::after_commands({client_file});
     auto r = map_network(spec);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(file(r, client_file), std::string("client\ndev-type tun\n") + tunnel_scripts +
                                         "proto udp\nremote 192.0.2.1 1194\n"
-                                        "auth-user-pass /var/run/userpass_c1.cfg\n<ca>\n" + cert + "\n</ca>\n");
+                                        "auth-user-pass /var/run/userpass_c1.cfg\n<ca>\n" +
+                                        cert + "\n</ca>\n");
     if (system("command -v openvpn >/dev/null 2>&1") == 0) {
         EXPECT_EQ(ovpn_check::verdicts(r.after)[client_file], "accepted") << r.after;
     }
@@ -93,26 +101,29 @@ TEST(OpenvpnValues, OwnClientFileCannotSpellItsWayPastTheFilter)
 // address that is not one word leaves out the lines that carry it.
 TEST(OpenvpnValues, ServerExtrasAndAddressStayInTheirLines)
 {
-    auto r = run(R"({"vpn": {"openvpn": {"server": {"s1": {"protocol": ["udp"], "authentication": "cert",
+    auto r =
+        run(R"({"vpn": {"openvpn": {"server": {"s1": {"protocol": ["udp"], "authentication": "cert",
         "server_address": "10.8.0.1\"\nup /tmp/x\n#/24",
         "advanced_options": {"enable": true,
                              "extra": "--mssfix 1400\nup /tmp/x --tun-mtu 1500 --cipher AES-256-GCM\r"}}}}}})",
-                 {server_file});
+            {server_file});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(file(r, server_file),
-              "proto udp\nkeepalive 10 120\ncipher AES-256-GCM\npersist-key\npersist-tun\nverb 3\n"
-              "script-security 3\nclient-connect /bin/client_updown\nclient-disconnect /bin/client_updown\n"
-              "port 1194\ndev-type tun\ndev ovpns_s1\ntls-server\n"
-              "mode server\ntopology net30\npush \"topology net30\"\nifconfig-pool 10.8.0.3 10.8.0.100\n"
-              "<ca>\n\n</ca>\n<cert>\n\n</cert>\n<key>\n\n</key>\n<dh>\n\n</dh>\n"
-              " \ntun-mtu 1500  \n");
+    EXPECT_EQ(
+        file(r, server_file),
+        "proto udp\nkeepalive 10 120\ncipher AES-256-GCM\npersist-key\npersist-tun\nverb 3\n"
+        "script-security 3\nclient-connect /bin/client_updown\nclient-disconnect /bin/client_updown\n"
+        "port 1194\ndev-type tun\ndev ovpns_s1\ntls-server\n"
+        "mode server\ntopology net30\npush \"topology net30\"\nifconfig-pool 10.8.0.3 10.8.0.100\n"
+        "<ca>\n\n</ca>\n<cert>\n\n</cert>\n<key>\n\n</key>\n<dh>\n\n</dh>\n"
+        " \ntun-mtu 1500  \n");
     EXPECT_NE(section(file(r, network_file), "openvpn_srv_s1")
                   .find("\toption server_network \"10.8.0.1\\\"\\\\nup /tmp/x\\\\n#/24\"\n"),
               std::string::npos);
-    for (const char *message :
-         {"vpn.openvpn.server.s1.server_address is not one word; its line in /var/run/config_file_server_s1",
-          "vpn.openvpn.server.s1.advanced_options.extra holds a line break; its line in "
-          "/var/run/config_file_server_s1"})
+    for (
+        const char *message :
+        {"vpn.openvpn.server.s1.server_address is not one word; its line in /var/run/config_file_server_s1",
+         "vpn.openvpn.server.s1.advanced_options.extra holds a line break; its line in "
+         "/var/run/config_file_server_s1"})
         EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("tmp"), std::string::npos);
 }
@@ -131,14 +142,17 @@ TEST(ModemValues, ApnValuesAddNoRecord)
     spec.collect = {providers};
     auto r = map_network(spec);
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(file(r, providers), "*,*,,,web,internet,dns='' ip_version='ipv4' auth='none' username='u$(id)' "
-                                  "password='p`id` ]\\' attm2mglobal='0'\n");
-    for (const char *path : {"apn.1.apn", "apn.2.username", "apn.3.password", "apn.4.password", "apn.5.apn"})
+    EXPECT_EQ(file(r, providers),
+              "*,*,,,web,internet,dns='' ip_version='ipv4' auth='none' username='u$(id)' "
+              "password='p`id` ]\\' attm2mglobal='0'\n");
+    for (const char *path :
+         {"apn.1.apn", "apn.2.username", "apn.3.password", "apn.4.password", "apn.5.apn"})
         EXPECT_NE(r.err.find(std::string("network.interface.cell.modem.") + path +
                              " holds a line break or a field delimiter of " + providers),
                   std::string::npos)
             << path << r.err;
-    EXPECT_NE(file(r, network_file).find("\toption service_providers \"" + providers + "\"\n"), std::string::npos);
+    EXPECT_NE(file(r, network_file).find("\toption service_providers \"" + providers + "\"\n"),
+              std::string::npos);
 }
 
 const std::string every_side_file = R"({"network": {"modem": {"lte": {}},
@@ -166,8 +180,9 @@ TEST(SideFiles, ModesUnderAnyUmask)
     spec.collect = {network_file, client_file, userpass, server_file, providers, export_file()};
     nsrun::Result r = nsrun::run(spec);
     ASSERT_EQ(r.status, 0) << r.err;
-    std::map<std::string, unsigned> expected = {{network_file, 0600}, {client_file, 0600}, {userpass, 0600},
-                                                {server_file, 0600},  {providers, 0600},   {export_file(), 0644}};
+    std::map<std::string, unsigned> expected = {{network_file, 0600}, {client_file, 0600},
+                                                {userpass, 0600},     {server_file, 0600},
+                                                {providers, 0600},    {export_file(), 0644}};
     for (const auto &[path, mode] : expected) {
         ASSERT_TRUE(r.modes.count(path)) << path;
         EXPECT_EQ(r.modes[path], mode) << path;
@@ -181,9 +196,10 @@ TEST(SideFiles, FailedWritesEndWithStatusOne)
 {
     nsrun::Spec spec;
     spec.program = "/bin/sh";
-    spec.args = {"-c", "mkdir -p /var/run/openvpn && mount -t tmpfs -o size=4k full /var/run/openvpn && "
-                       "dd if=/dev/zero of=/var/run/openvpn/fill bs=4k count=1 2>/dev/null; exec " +
-                           nsrun::config_binary() + " map network"};
+    spec.args = {"-c",
+                 "mkdir -p /var/run/openvpn && mount -t tmpfs -o size=4k full /var/run/openvpn && "
+                 "dd if=/dev/zero of=/var/run/openvpn/fill bs=4k count=1 2>/dev/null; exec " +
+                     nsrun::config_binary() + " map network"};
     spec.config_json = every_side_file;
     spec.runtime = {{"mm.map.interface_idx.cell", "0"}};
     spec.files = {{client_file + "/in-the-way", ""}, {providers + "/in-the-way", ""}};

@@ -10,12 +10,14 @@ std::string after_commands(const std::vector<std::string> &paths)
         "d=/run/ovpncheck; mkdir -p $d; printf '#!/bin/sh\\n' > $d/stub; chmod 755 $d/stub;"
         " for c in ca.crt server.crt server.key dh2048.pem; do : > $d/$c; chmod 600 $d/$c; done;";
     for (const std::string &path : paths) {
-        sh += " echo '== " + path + "'; sed -e 's#/lib/netifd/openvpn-up#'$d/stub'#'"
-              " -e 's#/lib/netifd/openvpn-down#'$d/stub'#' -e 's#/bin/client_updown#'$d/stub'#'"
-              " -e 's#/bin/openvpn_password#'$d/stub'#' -e 's#/etc/ssl/certs/#'$d/'#' '" +
-              path +
-              "' > $d/check.conf && unshare -n timeout 10 openvpn --dev ovpncheck --config $d/check.conf 2>&1"
-              " | grep -m1 -E 'Options error|OpenVPN 2[.]' | sed -e 's/.*OpenVPN 2[.].*/accepted/';";
+        sh +=
+            " echo '== " + path +
+            "'; sed -e 's#/lib/netifd/openvpn-up#'$d/stub'#'"
+            " -e 's#/lib/netifd/openvpn-down#'$d/stub'#' -e 's#/bin/client_updown#'$d/stub'#'"
+            " -e 's#/bin/openvpn_password#'$d/stub'#' -e 's#/etc/ssl/certs/#'$d/'#' '" +
+            path +
+            "' > $d/check.conf && unshare -n timeout 10 openvpn --dev ovpncheck --config $d/check.conf 2>&1"
+            " | grep -m1 -E 'Options error|OpenVPN 2[.]' | sed -e 's/.*OpenVPN 2[.].*/accepted/';";
     }
     return sh;
 }

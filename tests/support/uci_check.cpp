@@ -75,7 +75,8 @@ result parse(const std::string &text)
     size_t start = 0, number = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
-        std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        std::string line =
+            text.substr(start, end == std::string::npos ? std::string::npos : end - start);
         number++;
         auto fail = [&](const std::string &why) {
             r.error = "line " + std::to_string(number) + ": " + why + ": " + line;

@@ -38,8 +38,10 @@ bool write_service_providers(const std::string &path, config_node *modem)
         side_record line;
         line.text("*,*,,,").value(apn, "apn", "',").text(",internet,dns='' ip_version='");
         line.value(apn, "ip_version", "'").text("' auth='").value(apn, "auth", "'");
-        line.text("' username='").value(apn, "username", "'").text("' password='").value(apn, "password", "'");
-        line.text("' attm2mglobal='").text(config_get_bool(apn, "attm2mglobal") ? "1" : "0").text("'");
+        line.text("' username='").value(apn, "username", "'");
+        line.text("' password='").value(apn, "password", "'");
+        line.text("' attm2mglobal='").text(config_get_bool(apn, "attm2mglobal") ? "1" : "0");
+        line.text("'");
         if (int cid = config_get_int(apn, "cid"); cid != 0)
             line.text(" cid=").text(std::to_string(cid));
         line.write(f.get(), path);

@@ -25,7 +25,8 @@ extern "C" void map_interface_nemo(FILE *out, network_node *node)
         uci_write_option_config(out, "coaddress", cfg, "coaddress.address");
 
     bool tun_local_interface = get(cfg, "tun_local.type") == "interface";
-    uci_write_option_config(out, "tun_local", cfg, tun_local_interface ? "tun_local.interface" : "tun_local.type");
+    uci_write_option_config(out, "tun_local", cfg,
+                            tun_local_interface ? "tun_local.interface" : "tun_local.type");
 
     uci_write_option_config(out, "home_agent", cfg, "home_agent");
     uci_write_option_config(out, "key", cfg, "key");

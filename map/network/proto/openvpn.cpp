@@ -33,7 +33,8 @@ constexpr char keyword_filter[9][16] = {
 bool filtered(std::string_view name)
 {
     for (std::string_view entry : keyword_filter) {
-        if (entry.ends_with(' ') ? name == entry.substr(0, entry.size() - 1) : name.starts_with(entry))
+        if (entry.ends_with(' ') ? name == entry.substr(0, entry.size() - 1)
+                                 : name.starts_with(entry))
             return true;
     }
     return false;
@@ -57,10 +58,14 @@ void write_digest(FILE *out, config_node *cfg)
 
 bool override_defaults(config_node *cfg)
 {
-    return config_get_bool(cfg, "advanced_options.enable") && config_get_bool(cfg, "advanced_options.override");
+    return config_get_bool(cfg, "advanced_options.enable") &&
+           config_get_bool(cfg, "advanced_options.override");
 }
 
-std::string userpass_path(const char *key) { return std::string("/var/run/userpass_") + key + ".cfg"; }
+std::string userpass_path(const char *key)
+{
+    return std::string("/var/run/userpass_") + key + ".cfg";
+}
 
 // "auth-user-pass <the generated user/password file>".
 void write_auth_user_pass(FILE *f, config_node *cfg, const char *key, const std::string &file)
@@ -95,10 +100,14 @@ void write_client_file_filtered(FILE *f, config_node *cfg, const char *key, cons
     }
 }
 
-void write_client_file_generated(FILE *f, config_node *cfg, const char *key, const std::string &file)
+void write_client_file_generated(FILE *f, config_node *cfg, const char *key,
+                                 const std::string &file)
 {
     std::fprintf(f, "client\n%slport 0\n", tunnel_scripts);
-    ovpn_line().fixed("dev-type ").token(get(cfg, "device_type"), cfg, "device_type").write(f, file);
+    ovpn_line()
+        .fixed("dev-type ")
+        .token(get(cfg, "device_type"), cfg, "device_type")
+        .write(f, file);
     ovpn_line()
         .fixed("remote ")
         .token(get(cfg, "server"), cfg, "server")
@@ -193,12 +202,13 @@ std::string first_protocol(config_node *cfg)
 
 std::string dotted(const unsigned (&octet)[4])
 {
-    return std::to_string(octet[0]) + "." + std::to_string(octet[1]) + "." + std::to_string(octet[2]) + "." +
-           std::to_string(octet[3]);
+    return std::to_string(octet[0]) + "." + std::to_string(octet[1]) + "." +
+           std::to_string(octet[2]) + "." + std::to_string(octet[3]);
 }
 
 // "<keyword> <first three octets>.<n>" lines of the address pool.
-void write_pool(FILE *f, config_node *cfg, const server_net &net, int first, int last, const std::string &file)
+void write_pool(FILE *f, config_node *cfg, const server_net &net, int first, int last,
+                const std::string &file)
 {
     ovpn_line()
         .fixed("ifconfig-pool ")
@@ -219,22 +229,24 @@ void write_server_file(FILE *f, config_node *cfg, const server_net &net, const c
     int first = config_get_int(cfg, "server_first_ip");
     int last = config_get_int(cfg, "server_last_ip");
     ovpn_line().fixed("proto ").token(first_protocol(cfg), cfg, "protocol.0").write(f, file);
-    std::fputs("keepalive 10 120\ncipher AES-256-GCM\npersist-key\npersist-tun\nverb 3\n"
-               "script-security 3\nclient-connect /bin/client_updown\nclient-disconnect /bin/client_updown\n",
-               f);
-    std::fprintf(f, "port %d\ndev-type %s\n", config_get_int(cfg, "port"), type == "tun" ? "tun" : "tap");
+    std::fputs(
+        "keepalive 10 120\ncipher AES-256-GCM\npersist-key\npersist-tun\nverb 3\n"
+        "script-security 3\nclient-connect /bin/client_updown\nclient-disconnect /bin/client_updown\n",
+        f);
+    std::fprintf(f, "port %d\ndev-type %s\n", config_get_int(cfg, "port"),
+                 type == "tun" ? "tun" : "tap");
     ovpn_line().fixed("dev ").token(text(device_name), cfg, nullptr).write(f, file);
     std::fputs("tls-server\n", f);
-    config_node *where = cfg;
+    // The address lines carry parts of the configured server address.
     const char *key = "server_address";
     if (type == "tun") {
         std::fputs("mode server\ntopology net30\npush \"topology net30\"\n", f);
-        ovpn_line().fixed("push \"route ").token(net.address, where, key).fixed("\"").write(f, file);
+        ovpn_line().fixed("push \"route ").token(net.address, cfg, key).fixed("\"").write(f, file);
         ovpn_line()
             .fixed("ifconfig ")
-            .token(net.address, where, key)
+            .token(net.address, cfg, key)
             .fixed(" ")
-            .token(net.prefix, where, key)
+            .token(net.prefix, cfg, key)
             .fixed(".")
             .number(first)
             .write(f, file);
@@ -244,16 +256,25 @@ void write_server_file(FILE *f, config_node *cfg, const server_net &net, const c
     } else {
         std::string mask = dotted(net.octet);
         std::fputs("mode server\ntopology subnet\npush \"topology subnet\"\n", f);
-        ovpn_line().fixed("push \"route-gateway ").token(net.address, where, key).fixed("\"").write(f, file);
-        ovpn_line().fixed("ifconfig ").token(net.address, where, key).fixed(" " + mask).write(f, file);
-        ovpn_line().fixed("route ").token(net.prefix, where, key).fixed(".0 " + mask).write(f, file);
+        ovpn_line()
+            .fixed("push \"route-gateway ")
+            .token(net.address, cfg, key)
+            .fixed("\"")
+            .write(f, file);
+        ovpn_line()
+            .fixed("ifconfig ")
+            .token(net.address, cfg, key)
+            .fixed(" " + mask)
+            .write(f, file);
+        ovpn_line().fixed("route ").token(net.prefix, cfg, key).fixed(".0 " + mask).write(f, file);
         write_pool(f, cfg, net, first + 1, last, file);
     }
     if (config_get_bool(cfg, "autogenerate")) {
-        std::fputs("ca /etc/ssl/certs/ca.crt\ncert /etc/ssl/certs/server.crt\nkey /etc/ssl/certs/server.key\n"
-                   "dh /etc/ssl/certs/dh2048.pem\nverify-client-cert none\n"
-                   "auth-user-pass-verify /bin/openvpn_password via-env\n",
-                   f);
+        std::fputs(
+            "ca /etc/ssl/certs/ca.crt\ncert /etc/ssl/certs/server.crt\nkey /etc/ssl/certs/server.key\n"
+            "dh /etc/ssl/certs/dh2048.pem\nverify-client-cert none\n"
+            "auth-user-pass-verify /bin/openvpn_password via-env\n",
+            f);
         return;
     }
     std::string_view auth = get(cfg, "authentication");
@@ -305,13 +326,14 @@ void write_export_file(config_node *cfg, const char *key)
     unique_file f = create_side_file(path, false);
     if (!f)
         return;
-    std::fprintf(f.get(),
-                 "# Note:\n#\n# Any lines with <...> in them need to be modified. For example\n#\n"
-                 "# remote <server address> 1234\n# with a server address of 1.2.3.4, becomes\n"
-                 "# remote 1.2.3.4 1234\n\n#general\nclient\nresolv-retry infinite\nnobind\npersist-key\n"
-                 "persist-tun\nremote-cert-tls server\ncipher AES-256-GCM\n\n# connection settings\n"
-                 "dev %s\n",
-                 get(cfg, "device_type") == "tun" ? "tun" : "tap");
+    std::fprintf(
+        f.get(),
+        "# Note:\n#\n# Any lines with <...> in them need to be modified. For example\n#\n"
+        "# remote <server address> 1234\n# with a server address of 1.2.3.4, becomes\n"
+        "# remote 1.2.3.4 1234\n\n#general\nclient\nresolv-retry infinite\nnobind\npersist-key\n"
+        "persist-tun\nremote-cert-tls server\ncipher AES-256-GCM\n\n# connection settings\n"
+        "dev %s\n",
+        get(cfg, "device_type") == "tun" ? "tun" : "tap");
     ovpn_line().fixed("proto ").token(first_protocol(cfg), cfg, "protocol.0").write(f.get(), path);
     std::fprintf(f.get(), "remote <server address> %d\n", config_get_int(cfg, "port"));
     if (config_get_bool(cfg, "autogenerate")) {

@@ -29,13 +29,15 @@ std::string path_of(config_node *cfg, const char *key)
 bool base64_line(std::string_view line)
 {
     size_t pad = line.find('=');
-    if (pad != std::string_view::npos && (line.size() - pad > 2 || line.find_first_not_of('=', pad) != std::string_view::npos))
+    if (pad != std::string_view::npos &&
+        (line.size() - pad > 2 || line.find_first_not_of('=', pad) != std::string_view::npos))
         return false;
     std::string_view data = line.substr(0, pad);
     if (data.empty())
         return false;
     for (unsigned char c : data)
-        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/'))
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+              c == '+' || c == '/'))
             return false;
     return true;
 }
@@ -51,7 +53,8 @@ std::string boundary(std::string_view line, std::string_view word)
     if (label.front() == ' ' || label.back() == ' ' || label.find("  ") != std::string_view::npos)
         return {};
     for (unsigned char c : label)
-        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == ' '))
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+              c == ' '))
             return {};
     return std::string(label);
 }
@@ -64,7 +67,8 @@ bool header_line(std::string_view line)
         return false;
     for (size_t i = 0; i < line.size(); i++) {
         unsigned char c = static_cast<unsigned char>(line[i]);
-        bool name = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+        bool name =
+            (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
         if (i < colon ? !name : (c < 0x20 || c > 0x7e || c == '<' || c == '>'))
             return false;
     }
@@ -99,7 +103,8 @@ ovpn_line &ovpn_line::token(std::string_view value, config_node *cfg, const char
     if (value.empty())
         refuse(cfg, key, "is empty");
     for (unsigned char c : value) {
-        if (c <= 0x20 || c == 0x7f || c == '"' || c == '\'' || c == '\\' || c == ',' || c == '#' || c == ';') {
+        if (c <= 0x20 || c == 0x7f || c == '"' || c == '\'' || c == '\\' || c == ',' || c == '#' ||
+            c == ';') {
             refuse(cfg, key, "is not one word");
             break;
         }
@@ -119,8 +124,8 @@ ovpn_line &ovpn_line::text(std::string_view value, config_node *cfg, const char 
 bool ovpn_line::write(FILE *f, const std::string &file) const
 {
     if (why_) {
-        log_error("%s %s; its line in %s is left out", path_of(bad_node_, bad_key_.c_str()).c_str(), why_,
-                  file.c_str());
+        log_error("%s %s; its line in %s is left out", path_of(bad_node_, bad_key_.c_str()).c_str(),
+                  why_, file.c_str());
         return false;
     }
     std::fwrite(line_.data(), 1, line_.size(), f);
@@ -187,7 +192,8 @@ void write_block(FILE *f, const char *tag, std::string_view pem)
 
 void refuse_block(const std::string &origin, const char *tag, const std::string &file)
 {
-    log_error("%s is not well-formed PEM; its <%s> block in %s is left out", origin.c_str(), tag, file.c_str());
+    log_error("%s is not well-formed PEM; its <%s> block in %s is left out", origin.c_str(), tag,
+              file.c_str());
 }
 
 }  // namespace
@@ -205,7 +211,8 @@ bool write_inline_pem(FILE *f, const char *tag, std::string_view pem, const std:
     return true;
 }
 
-bool write_inline_pem(FILE *f, const char *tag, config_node *cfg, const char *key, const std::string &file)
+bool write_inline_pem(FILE *f, const char *tag, config_node *cfg, const char *key,
+                      const std::string &file)
 {
     std::string_view pem = get(cfg, key);
     if (!pem.empty() && !pem_well_formed(pem)) {

@@ -52,7 +52,8 @@ private:
 bool write_inline_pem(FILE *f, const char *tag, std::string_view pem, const std::string &origin,
                       const std::string &file);
 // The same for the configuration's text at key below cfg.
-bool write_inline_pem(FILE *f, const char *tag, config_node *cfg, const char *key, const std::string &file);
+bool write_inline_pem(FILE *f, const char *tag, config_node *cfg, const char *key,
+                      const std::string &file);
 
 // Takes the next line off text: up to its line feed, without a carriage
 // return before it (CR LF line ends read like LF).

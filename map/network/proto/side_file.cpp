@@ -37,7 +37,8 @@ side_record &side_record::value(config_node *cfg, const char *key, std::string_v
 {
     const char *raw = config_get_string(cfg, key);
     std::string_view v = proto::text(raw);
-    bool ok = text_is_one_line(raw) && (forbidden.empty() || v.find_first_of(forbidden) == std::string_view::npos);
+    bool ok = text_is_one_line(raw) &&
+              (forbidden.empty() || v.find_first_of(forbidden) == std::string_view::npos);
     if (!ok && fits_) {
         fits_ = false;
         bad_node_ = cfg;
@@ -52,8 +53,8 @@ bool side_record::check(const std::string &file) const
     if (fits_)
         return true;
     unique_text base(config_path(bad_node_));
-    log_error("%s%s%s holds a line break or a field delimiter of %s; that line is left out", base ? base.get() : "",
-              base && *base ? "." : "", bad_key_.c_str(), file.c_str());
+    log_error("%s%s%s holds a line break or a field delimiter of %s; that line is left out",
+              base ? base.get() : "", base && *base ? "." : "", bad_key_.c_str(), file.c_str());
     return false;
 }
 

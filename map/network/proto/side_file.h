@@ -13,7 +13,10 @@ namespace proto {
 
 inline std::string_view text(const char *s) { return s ? std::string_view(s) : std::string_view(); }
 
-inline std::string_view get(config_node *cfg, const char *path) { return text(config_get_string(cfg, path)); }
+inline std::string_view get(config_node *cfg, const char *path)
+{
+    return text(config_get_string(cfg, path));
+}
 
 void write_string(FILE *out, const char *name, std::string_view value);
 
