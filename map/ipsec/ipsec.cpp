@@ -4,7 +4,6 @@
 // swapped into /var/run/ipsec.d at the end.
 #include "ipsec.h"
 
-#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +16,7 @@
 
 #include "anvil.h"
 #include "ipsec_internal.h"
+#include "ipsec_writer.h"
 #include "network.h"
 #include "tallo.h"
 
@@ -39,24 +39,29 @@ std::string format(const char *fmt, ...) {
     return out;
 }
 
-FILE *open_private(const char *path) {
-    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return nullptr;
-    // A file left by an older run may still carry a wider mode.
-    fchmod(fd, 0600);
-    FILE *f = fdopen(fd, "w");
-    if (!f)
-        close(fd);
+FILE *open_tree_file(tunnel &t, const std::string &path, int flags, const char *what) {
+    FILE *f = file_create(path.c_str(), flags);
+    if (!f) {
+        log_error("error opening tunnel %s file %s: %m", what, path.c_str());
+        t.write_failed = true;
+    }
     return f;
 }
 
-bool write_private(const char *path, std::string_view text) {
-    FILE *f = open_private(path);
-    if (!f)
-        return false;
-    bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
-    return (fclose(f) == 0) && ok;
+bool finish_tree_file(tunnel &t, FILE *f, const std::string &path) {
+    if (file_finish(f, 0))
+        return true;
+    log_error("error writing %s: %m", path.c_str());
+    t.write_failed = true;
+    return false;
+}
+
+bool write_tree_file(tunnel &t, const std::string &path, std::string_view data, int flags) {
+    if (file_write_data(path.c_str(), data.data(), data.size(), flags))
+        return true;
+    log_error("error writing %s: %m", path.c_str());
+    t.write_failed = true;
+    return false;
 }
 
 namespace {
@@ -81,41 +86,50 @@ void remove_leftovers() {
     std::filesystem::remove_all(old_tree, ec);
 }
 
-void create_tree() {
-    mkdir(new_tree, 0755);
+// Directories get their mode explicitly too, whatever the umask.
+bool make_directory(const std::string &path) {
+    if (mkdir(path.c_str(), 0755) == 0 && chmod(path.c_str(), 0755) == 0)
+        return true;
+    log_error("cannot create %s: %m", path.c_str());
+    return false;
+}
+
+bool create_tree() {
+    if (!make_directory(new_tree))
+        return false;
     for (const char *d : tree_dirs)
-        mkdir(format("%s/%s", new_tree, d).c_str(), 0755);
+        if (!make_directory(format("%s/%s", new_tree, d)))
+            return false;
+    return true;
 }
 
-bool close_checked(FILE *f, const char *path) {
-    bool ok = !ferror(f);
-    if (fclose(f) != 0)
-        ok = false;
-    if (!ok)
-        log_error("error writing %s: %m", path);
-    return ok;
-}
-
-bool is_directory(const char *path) {
-    struct stat st;
-    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-void swap_tree() {
-    // Without a new tree the live one is all the daemon has: keep it.
-    if (!is_directory(new_tree)) {
-        log_error("%s could not be created, %s left unchanged", new_tree, live_tree);
-        return;
-    }
+// Moves the new tree into place; the previous one is kept when that fails.
+bool swap_tree() {
     bool had_live = rename(live_tree, old_tree) == 0;
     if (rename(new_tree, live_tree) != 0) {
         log_error("failed to move %s to %s: %m", new_tree, live_tree);
         if (had_live)
             rename(old_tree, live_tree);
-        return;
+        return false;
     }
     std::error_code ec;
     std::filesystem::remove_all(old_tree, ec);
+    return true;
+}
+
+// Empties a top-level file opened with FILE_KEEP and writes it whole.
+bool rewrite(FILE *f, const char *path, const std::string &text) {
+    bool ok = file_truncate(f) && fwrite(text.data(), 1, text.size(), f) == text.size();
+    int err = errno;
+    if (!file_finish(f, 0)) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        errno = err;
+        log_error("error writing %s: %m", path);
+    }
+    return ok;
 }
 
 // Failover tunnels stand by while their primary is up in either family.
@@ -138,7 +152,7 @@ bool find_local_interface(tunnel &t) {
         constexpr std::string_view prefix = "network.interface.";
         for (tallo_entry **e = entries.get(); e && *e; ++e) {
             std::string_view value = (*e)->value ? (*e)->value : "";
-            if (value.starts_with(prefix) && one_line(value)) {
+            if (value.starts_with(prefix)) {
                 t.interface = value.substr(prefix.size());
                 break;
             }
@@ -152,11 +166,8 @@ bool find_local_interface(tunnel &t) {
 bool find_left(tunnel &t) {
     const char *ifname = t.interface.c_str();
     const char *fam = t.family.c_str();
-    unique_text address(tallo_get_string_pathf("network.interface.%s.%s.address", ifname, fam));
-    if (address && !one_line(address.get())) {
-        log_error("tunnel '%s': address of interface %s holds a line break, ignored", t.name, ifname);
-        address.reset();
-    }
+    t.left_from = format("network.interface.%s.%s.address", ifname, fam);
+    unique_text address(tallo_get_string(t.left_from.c_str()));
     if (tallo_get_int_pathf(0, "network.interface.%s.%s.passthrough", ifname, fam) == 0) {
         if (address)
             t.left = address.get();
@@ -170,31 +181,14 @@ bool find_left(tunnel &t) {
     return !t.left.empty();
 }
 
-// These values are written between double quotes, which the daemon's
-// files cannot escape: a quote inside would end the value early and turn
-// the rest of the line into something else.
-bool quotable(const tunnel &t) {
-    struct field {
-        const char *what;
-        std::string_view value;
-    };
-    const field fields[] = {
-        {"local identity", t.left_id},
-        {"remote identity", t.right_id},
-        {"private key passphrase", get_string(t.node, "auth.private_key_passphrase")},
-        {"XAUTH password", get_string(t.node, "xauth_client.password")},
-    };
-    for (const auto &f : fields) {
-        if (f.value.find('"') != std::string_view::npos) {
-            log_error("tunnel '%s' %s holds a double quote. Skipping tunnel", t.name, f.what);
-            return false;
-        }
-    }
-    return true;
-}
-
 // Runs the steps of one tunnel; true when it is to be included.
 bool map_tunnel(tunnel &t) {
+    // The store keeps its keys plain; the name becomes file names and
+    // connection names, so nothing else may pass.
+    if (!plain_name(t.name)) {
+        log_error("tunnel '%s' name is not a plain key. Skipping tunnel", t.name);
+        return false;
+    }
     if (primary_is_up(t))
         return false;
     if (!config_get_bool(t.node, "enable"))
@@ -216,8 +210,10 @@ bool map_tunnel(tunnel &t) {
         return false;
     }
 
-    unique_sl hosts(config_get_string_list(t.node, t.ipv6 ? "remote.hostname6" : "remote.hostname"));
+    const char *hosts_key = t.ipv6 ? "remote.hostname6" : "remote.hostname";
+    unique_sl hosts(config_get_string_list(t.node, hosts_key));
     unique_text right(sl_join(hosts.get(), ","));
+    t.right_from = t.path + "." + hosts_key;
     t.right = right ? right.get() : "";
 
     t.initiate = config_get_bool(t.node, "ike.initiate");
@@ -229,13 +225,9 @@ bool map_tunnel(tunnel &t) {
         }
     }
 
-    unique_text left_id(ipsec_endpoint_identity(config_object(t.node, "local")));
-    unique_text right_id(ipsec_endpoint_identity(config_object(t.node, "remote")));
-    t.left_id = left_id ? left_id.get() : "";
-    t.right_id = right_id ? right_id.get() : "";
+    t.left_id = endpoint_identity(config_object(t.node, "local"), t.left_id_from);
+    t.right_id = endpoint_identity(config_object(t.node, "remote"), t.right_id_from);
 
-    if (!quotable(t))
-        return false;
     return write_secrets(t) && settle_right_ca(t) && write_connections(t);
 }
 
@@ -284,28 +276,36 @@ extern "C" int map_check_if_tunnel_is_nhrp(config_node *root, const char *tunnel
     return 0;
 }
 
-extern "C" char *ipsec_endpoint_identity(config_node *side) {
+std::string ipsec::endpoint_identity(config_node *side, std::string &from) {
     std::string_view type = get_string(side, "id.type");
     std::string_view prefix, separator;
     std::string value;
+    from.clear();
     if (type == "any") {
         value = "%any";
-    } else if (type == "raw") {
-        value = get_string(side, "id.raw_id");
-    } else if (type == "ipv4" || type == "ipv6" || type == "rfc822" || type == "fqdn" || type == "keyid") {
-        prefix = type;
-        separator = ":";
-        value = get_string(side, format("id.%.*s_id", static_cast<int>(type.size()), type.data()).c_str());
+    } else if (type == "raw" || type == "ipv4" || type == "ipv6" || type == "rfc822" || type == "fqdn" ||
+               type == "keyid") {
+        if (type != "raw") {
+            prefix = type;
+            separator = ":";
+        }
+        std::string key = format("id.%.*s_id", static_cast<int>(type.size()), type.data());
+        value = get_string(side, key.c_str());
+        unique_text side_path(config_path(side));
+        from = side_path ? std::string(side_path.get()) + "." + key : key;
     } else if (type == "mac_address" || type == "serial_number") {
         const char *key = type == "mac_address" ? "system.mac" : "system.serial";
         unique_text runtime(tallo_get_string(key));
-        if (!runtime || !*runtime || !one_line(runtime.get())) {
+        // A live value with a line break is no MAC address or serial
+        // number: it is as unknown as a missing one.
+        if (!runtime || !*runtime || !text_is_one_line(runtime.get())) {
             log_error("Unable to determine %s", key);
-            return strdup("");
+            return {};
         }
         prefix = "keyid";
         separator = ":";
         value = runtime.get();
+        from = key;
     }
     // "@[...]" asks for the text inside the brackets to be used verbatim.
     std::string_view shown = value;
@@ -315,24 +315,34 @@ extern "C" char *ipsec_endpoint_identity(config_node *side) {
     std::string out;
     out.reserve(prefix.size() + separator.size() + shown.size());
     out.append(prefix).append(separator).append(shown);
-    return strdup(out.c_str());
+    return out;
+}
+
+extern "C" char *ipsec_endpoint_identity(config_node *side) {
+    std::string from;
+    return strdup(endpoint_identity(side, from).c_str());
 }
 
 extern "C" int map_ipsec(config_t *config, int, char **) {
-    log_init("config map ipsec", 0, 0);
+    log_init("config map ipsec", 0, 1);
     std::unique_ptr<network_t, model_deleter> model(network_load(config));
 
     if (config_object_has_key(config, "system", "fips") && config_get_bool(config, "system.fips"))
         return 0;
 
-    unique_file conf(fopen("/var/run/ipsec.conf", "w"));
+    // Both files are rewritten in place, and only once the new tree is
+    // complete: both are opened first, so that a failed open, or a failed
+    // run, leaves both as they were.
+    const char *conf_path = "/var/run/ipsec.conf";
+    const char *secrets_path = "/var/run/ipsec.secrets";
+    unique_file conf(file_create(conf_path, FILE_PUBLIC | FILE_KEEP));
     if (!conf) {
-        log_error("cannot open /var/run/ipsec.conf: %m");
+        log_error("cannot open %s: %m", conf_path);
         return 1;
     }
-    unique_file secrets(open_private("/var/run/ipsec.secrets"));
+    unique_file secrets(file_create(secrets_path, FILE_PRIVATE | FILE_KEEP));
     if (!secrets) {
-        log_error("cannot open /var/run/ipsec.secrets: %m");
+        log_error("cannot open %s: %m", secrets_path);
         return 1;
     }
 
@@ -341,14 +351,14 @@ extern "C" int map_ipsec(config_t *config, int, char **) {
         log_error("failed to initialize tallo interface");
 
     remove_leftovers();
-    create_tree();
+    bool failed = !create_tree();
 
-    fputs("config setup\n\n", conf.get());
-
+    std::string conf_includes = "config setup\n\n";
+    std::string secrets_includes;
     bool included = false;
     int ordinal = 0;
     config_node *tunnels = config_object(config, "vpn.ipsec.tunnel");
-    for (config_node *n = config_object_first(tunnels); n; n = config_object_next(n)) {
+    for (config_node *n = failed ? nullptr : config_object_first(tunnels); n; n = config_object_next(n)) {
         tunnel t;
         t.root = config;
         t.model = model.get();
@@ -356,20 +366,29 @@ extern "C" int map_ipsec(config_t *config, int, char **) {
         t.ordinal = ++ordinal;
         const char *name = config_key(n);
         t.name = name ? name : "";
-        if (!map_tunnel(t))
+        unique_text path(config_path(n));
+        t.path = path ? path.get() : "";
+        bool mapped = map_tunnel(t);
+        if (t.write_failed) {
+            failed = true;
+            break;
+        }
+        if (!mapped)
             continue;
-        fprintf(conf.get(), "include %s/conf/%s.conf\n", live_tree, t.name);
-        fprintf(secrets.get(), "include %s/secrets/%s.secret\n", live_tree, t.name);
+        conf_includes += format("include %s/conf/%s.conf\n", live_tree, t.name);
+        secrets_includes += format("include %s/secrets/%s.secret\n", live_tree, t.name);
         included = true;
     }
-
-    // A top-level file that could not be written whole (a full /var/run)
-    // is a failed run, not a success.
-    bool written = close_checked(conf.release(), "/var/run/ipsec.conf");
-    written = close_checked(secrets.release(), "/var/run/ipsec.secrets") && written;
-    swap_tree();
-
     if (have_tallo)
         tallo_deinit();
+
+    // A tree that could not be written whole never replaces the live one.
+    if (failed || !swap_tree()) {
+        std::error_code ec;
+        std::filesystem::remove_all(new_tree, ec);
+        return 1;
+    }
+    bool written = rewrite(conf.release(), conf_path, conf_includes);
+    written = rewrite(secrets.release(), secrets_path, secrets_includes) && written;
     return included && written ? 0 : 1;
 }

@@ -13,19 +13,11 @@
 #include "anvil.h"
 #include "ipsec.h"
 #include "ipsec_internal.h"
+#include "ipsec_writer.h"
 #include "tallo.h"
 
 namespace ipsec {
 namespace {
-
-bool plain_key(std::string_view name) {
-    if (name.empty() || name.size() > 64)
-        return false;
-    for (char c : name)
-        if (!isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-')
-            return false;
-    return true;
-}
 
 bool link_to(const std::string &target, const std::string &link) {
     return symlink(target.c_str(), link.c_str()) == 0;
@@ -33,11 +25,6 @@ bool link_to(const std::string &target, const std::string &link) {
 
 bool link_if_exists(const std::string &target, const std::string &link) {
     return file_exists(target.c_str()) && link_to(target, link);
-}
-
-std::string base64(std::string_view text) {
-    unique_text encoded(config_base64_encode(text.data(), text.size()));
-    return encoded ? encoded.get() : "";
 }
 
 // Derives the public key from the private one.  The passphrase reaches
@@ -72,7 +59,7 @@ int derive_public_key(const std::string &key_path, const std::string &pub_path, 
 
 // Writes every certificate of a PEM chain to its own numbered CA file.
 // Whatever follows the last certificate is not a certificate.
-void split_ca_chain(const tunnel &t, std::string_view chain) {
+bool split_ca_chain(tunnel &t, std::string_view chain) {
     constexpr std::string_view marker = "-----END CERTIFICATE-----";
     size_t pos = 0;
     int index = 0;
@@ -82,9 +69,11 @@ void split_ca_chain(const tunnel &t, std::string_view chain) {
             break;
         size_t end = found + marker.size();
         std::string path = format("%s/cacerts/%s.%d.cacert", new_tree, t.name, index++);
-        file_printf(path.c_str(), "%.*s", static_cast<int>(end - pos), chain.data() + pos);
+        if (!write_tree_file(t, path, chain.substr(pos, end - pos), FILE_PUBLIC))
+            return false;
         pos = end;
     }
+    return true;
 }
 
 bool scep_ca(const tunnel &t, const std::string &client) {
@@ -104,41 +93,31 @@ bool scep_ca(const tunnel &t, const std::string &client) {
     return false;
 }
 
-}  // namespace
-
-bool write_secrets(tunnel &t) {
+// The entries of the secrets file and the tunnel's credential files; false
+// skips the tunnel (or, with t.write_failed, fails the run).
+bool secrets_and_credentials(tunnel &t, const text_file &out) {
     config_node *node = t.node;
-    std::string path = format("%s/secrets/%s.secret", new_tree, t.name);
-    unique_file file(open_private(path.c_str()));
-    if (!file) {
-        log_error("error opening tunnel secrets file %s: %m", path.c_str());
-        return false;
-    }
-    FILE *f = file.get();
-    const char *left = t.secrets_left().c_str();
-    const char *right = t.secrets_right().c_str();
+    part left{t.secrets_left(), t.secrets_left_from()};
+    part right{t.secrets_right(), t.secrets_right_from()};
 
-    if (config_get_bool(node, "xauth_client.enable"))
-        fprintf(f, "%s : XAUTH \"%s\"\n", config_get_string(node, "xauth_client.username"),
-                config_get_string(node, "xauth_client.password"));
+    if (config_get_bool(node, "xauth_client.enable") &&
+        !secrets_entry(out, {{get_string(node, "xauth_client.username"), t.path + ".xauth_client.username"}},
+                       "XAUTH " + secrets_text(get_string(node, "xauth_client.password"))))
+        return false;
 
     std::string type(get_string(node, "auth.type"));
-    if (type == "secret") {
-        fprintf(f, "%s %s : PSK 0s%s\n", left, right, base64(get_string(node, "auth.secret")).c_str());
-        return true;
-    }
-    if (type == "asymmetric-secrets") {
-        fprintf(f, "%s : PSK 0s%s\n", left, base64(get_string(node, "auth.remote_secret")).c_str());
-        fprintf(f, "%s : PSK 0s%s\n", right, base64(get_string(node, "auth.local_secret")).c_str());
-        return true;
-    }
+    if (type == "secret")
+        return secrets_entry(out, {left, right}, "PSK " + secrets_base64(get_string(node, "auth.secret")));
+    if (type == "asymmetric-secrets")
+        return secrets_entry(out, {left}, "PSK " + secrets_base64(get_string(node, "auth.remote_secret"))) &&
+               secrets_entry(out, {right}, "PSK " + secrets_base64(get_string(node, "auth.local_secret")));
 
     bool available = true;
     std::string client(get_string(node, "auth.scep_client"));
     // The client name becomes a directory below /etc/config/scep_client and
     // a key of network.scep_client: only a plain key may climb into neither.
-    if (type == "scep" && !plain_key(client)) {
-        log_error("tunnel %s: invalid SCEP client name '%s'", t.name, client.c_str());
+    if (type == "scep" && !plain_name(client)) {
+        log_error("tunnel %s: %s.auth.scep_client is not a plain key. Skipping tunnel", t.name, t.path.c_str());
         return false;
     }
     std::string key_path = format("%s/private/%s.rsa", new_tree, t.name);
@@ -152,29 +131,34 @@ bool write_secrets(tunnel &t) {
             log_error("Private key not available for tunnel %s through SCEP", t.name);
             available = false;
         }
-    } else {
-        write_private(key_path.c_str(), get_string(node, "auth.private_key"));
+    } else if (!write_tree_file(t, key_path, get_string(node, "auth.private_key"), FILE_PRIVATE)) {
+        return false;
     }
 
     std::string_view passphrase = get_string(node, "auth.private_key_passphrase");
-    bool quoted = !passphrase.empty();
-    fprintf(f, "%s %s : RSA \"%s.rsa\" %s%.*s%s\n", left, right, t.name, quoted ? "\"" : "",
-            static_cast<int>(passphrase.size()), passphrase.data(), quoted ? "\"" : "");
+    std::string rest = format("RSA \"%s.rsa\" ", t.name);
+    if (!passphrase.empty())
+        rest += secrets_text(passphrase);
+    if (!secrets_entry(out, {left, right}, rest))
+        return false;
 
     if (type == "rsasig") {
         std::string pub_path = format("%s/certs/%s.pub", new_tree, t.name);
         std::string_view public_key = get_string(node, "auth.public_key");
-        if (!public_key.empty()) {
-            file_write(pub_path.c_str(), config_get_string(node, "auth.public_key"));
-        } else {
+        // openssl keeps the mode of a file that exists, so the file is made
+        // first with the mode it is to have.
+        if (!write_tree_file(t, pub_path, public_key, FILE_PUBLIC))
+            return false;
+        if (public_key.empty()) {
             int status = derive_public_key(key_path, pub_path, passphrase);
             if (status != 0) {
                 log_error("public key generation failed for tunnel '%s' (exit %d)", t.name, status);
                 available = false;
             }
         }
-        file_write(format("%s/certs/%s.peerpub", new_tree, t.name).c_str(),
-                   config_get_string(node, "auth.peer_public_key"));
+        if (!write_tree_file(t, format("%s/certs/%s.peerpub", new_tree, t.name),
+                             get_string(node, "auth.peer_public_key"), FILE_PUBLIC))
+            return false;
     }
 
     if (type == "x509" || type == "velmo") {
@@ -185,19 +169,22 @@ bool write_secrets(tunnel &t) {
                 log_error("Velmo-signed certificate not available for tunnel %s", t.name);
                 available = false;
             }
-        } else {
-            file_write(cert_path.c_str(), config_get_string(node, "auth.cert"));
+        } else if (!write_tree_file(t, cert_path, get_string(node, "auth.cert"), FILE_PUBLIC)) {
+            return false;
         }
         config_node *crls = config_array(node, "auth.crls");
         for (config_node *c = config_array_first(crls); c; c = config_array_next(c))
-            file_write(format("%s/crls/%s%d.crl", new_tree, t.name, config_node_id(c)).c_str(),
-                       config_get_string(c, "crl"));
-        if (type == "velmo")
+            if (!write_tree_file(t, format("%s/crls/%s%d.crl", new_tree, t.name, config_node_id(c)),
+                                 get_string(c, "crl"), FILE_PUBLIC))
+                return false;
+        if (type == "velmo") {
             link_to("/etc/ssl/velmo-ipsec.crt", peer_cert_path);
-        else if (get_string(node, "auth.peer_verify") == "cert")
-            file_write(peer_cert_path.c_str(), config_get_string(node, "auth.peer_cert"));
-        else
-            split_ca_chain(t, get_string(node, "auth.peer_ca"));
+        } else if (get_string(node, "auth.peer_verify") == "cert") {
+            if (!write_tree_file(t, peer_cert_path, get_string(node, "auth.peer_cert"), FILE_PUBLIC))
+                return false;
+        } else if (!split_ca_chain(t, get_string(node, "auth.peer_ca"))) {
+            return false;
+        }
     }
 
     if (type == "scep") {
@@ -220,12 +207,30 @@ bool write_secrets(tunnel &t) {
     return available;
 }
 
+}  // namespace
+
+bool write_secrets(tunnel &t) {
+    std::string path = format("%s/secrets/%s.secret", new_tree, t.name);
+    unique_file file(open_tree_file(t, path, FILE_PRIVATE, "secrets"));
+    if (!file)
+        return false;
+    text_file out{file.get(), path.c_str(), t.name};
+    bool go_on = secrets_and_credentials(t, out);
+    // The run has failed already: one message is enough.
+    if (t.write_failed)
+        return false;
+    return finish_tree_file(t, file.release(), path) && go_on;
+}
+
 bool settle_right_ca(tunnel &t) {
     if (get_string(t.node, "auth.type") != "x509" || get_string(t.node, "auth.peer_verify") != "ca")
         return true;
+    // A configured name may stand in the file's quotes: it had to, while
+    // the name was written bare.
     std::string_view dn = get_string(t.node, "auth.peer_ca_dn");
     if (!dn.empty()) {
-        t.right_ca = dn;
+        t.right_ca = conf_unquote(dn);
+        t.right_ca_from = t.path + ".auth.peer_ca_dn";
         t.has_right_ca = true;
         return true;
     }
@@ -237,7 +242,9 @@ bool settle_right_ca(tunnel &t) {
         log_error("failed to extract Distinguished Name from first certificate in CA chain for tunnel '%s'", t.name);
         return false;
     }
-    t.right_ca = text;
+    // pki prints the name in the file's quotes.
+    t.right_ca = conf_unquote(text);
+    t.right_ca_from = first;
     t.has_right_ca = true;
     return true;
 }

@@ -5,10 +5,6 @@
 namespace ipsec_test {
 namespace {
 
-std::string conn_file(const nsrun::Result &r, const std::string &tunnel) {
-    return file(r, tree + "/conf/" + tunnel + ".conf");
-}
-
 TEST(IpsecConn, FullPskTunnelWithTwoPolicies) {
     nsrun::Spec spec;
     spec.config_json = tunnels(R"("hq": {

@@ -71,14 +71,6 @@ namespace {
 const std::set<std::string> empty_tree = {"conf",    "secrets", "private",   "certs", "cacerts",
                                           "acerts",  "aacerts", "ocspcerts", "crls"};
 
-// A plain PSK tunnel on interface wan.
-std::string psk_tunnel(const std::string &name, const std::string &more = "") {
-    return "\"" + name +
-           "\": {\"local\": {\"type\": \"interface\", \"interface\": \"wan\"}, "
-           "\"remote\": {\"hostname\": [\"203.0.113.5\"]}, \"auth\": {\"secret\": \"k\"}" +
-           (more.empty() ? "" : ", " + more) + "}";
-}
-
 TEST(IpsecRun, NoTunnelsGivesEmptyFilesAndTreeAndStatus1) {
     nsrun::Spec spec;
     spec.config_json = "{}";
@@ -110,9 +102,12 @@ TEST(IpsecRun, UnwritableTopLevelFileStopsBeforeTouchingTheTree) {
     spec.config_json = tunnels(psk_tunnel("t1"));
     interface_up(spec, "wan", "198.51.100.1");
     spec.files[secrets + "/blocked"] = "";  // a directory where the file belongs
+    spec.files[conf] = "old conf\n";
     spec.files[tree + "/conf/live.conf"] = "live\n";
     auto r = run_ipsec(spec);
     EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "config map ipsec: cannot open /var/run/ipsec.secrets: Is a directory\n");
+    EXPECT_EQ(file(r, conf), "old conf\n");
     EXPECT_EQ(file(r, tree + "/conf/live.conf"), "live\n");
     EXPECT_EQ(r.files.count(tree + ".new"), 0u);
 }

@@ -20,6 +20,19 @@ inline std::string tunnels(const std::string &members, const std::string &extra 
     return "{\"vpn\": {\"ipsec\": {\"tunnel\": {" + members + "}}}" + (extra.empty() ? "" : ", " + extra) + "}";
 }
 
+// A tunnel on interface wan with one remote host; `members` adds the rest.
+inline std::string wan_tunnel(const std::string &name, const std::string &members = "") {
+    return "\"" + name +
+           "\": {\"local\": {\"type\": \"interface\", \"interface\": \"wan\"}, "
+           "\"remote\": {\"hostname\": [\"203.0.113.5\"]}" +
+           (members.empty() ? "" : ", " + members) + "}";
+}
+
+// The same with a pre-shared key.
+inline std::string psk_tunnel(const std::string &name, const std::string &more = "") {
+    return wan_tunnel(name, "\"auth\": {\"secret\": \"k\"}" + (more.empty() ? "" : ", " + more));
+}
+
 // Runtime values of an IPv4 interface that is up.
 inline void interface_up(nsrun::Spec &spec, const std::string &name, const std::string &address) {
     spec.runtime.push_back({"network.interface." + name + ".ipv4.ready", "1"});
@@ -30,6 +43,12 @@ inline nsrun::Result run_ipsec(nsrun::Spec spec) {
     spec.args = {"map", "ipsec"};
     spec.collect.insert(spec.collect.end(), {conf, secrets, tree, tree + ".new", tree + ".old"});
     return nsrun::run(spec);
+}
+
+// The connection file of a tunnel in the live tree.
+inline std::string conn_file(const nsrun::Result &r, const std::string &tunnel) {
+    auto it = r.files.find(tree + "/conf/" + tunnel + ".conf");
+    return it == r.files.end() ? "<missing>" : it->second;
 }
 
 // Paths of the live tree below /var/run/ipsec.d, relative to it.
