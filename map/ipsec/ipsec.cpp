@@ -22,7 +22,8 @@
 
 namespace ipsec {
 
-std::string format(const char *fmt, ...) {
+std::string format(const char *fmt, ...)
+{
     va_list ap;
     va_start(ap, fmt);
     va_list ap2;
@@ -39,7 +40,8 @@ std::string format(const char *fmt, ...) {
     return out;
 }
 
-FILE *open_tree_file(tunnel &t, const std::string &path, int flags, const char *what) {
+FILE *open_tree_file(tunnel &t, const std::string &path, int flags, const char *what)
+{
     FILE *f = file_create(path.c_str(), flags);
     if (!f) {
         log_error("error opening tunnel %s file %s: %m", what, path.c_str());
@@ -48,7 +50,8 @@ FILE *open_tree_file(tunnel &t, const std::string &path, int flags, const char *
     return f;
 }
 
-bool finish_tree_file(tunnel &t, FILE *f, const std::string &path) {
+bool finish_tree_file(tunnel &t, FILE *f, const std::string &path)
+{
     if (file_finish(f, 0))
         return true;
     log_error("error writing %s: %m", path.c_str());
@@ -56,7 +59,8 @@ bool finish_tree_file(tunnel &t, FILE *f, const std::string &path) {
     return false;
 }
 
-bool write_tree_file(tunnel &t, const std::string &path, std::string_view data, int flags) {
+bool write_tree_file(tunnel &t, const std::string &path, std::string_view data, int flags)
+{
     if (file_write_data(path.c_str(), data.data(), data.size(), flags))
         return true;
     log_error("error writing %s: %m", path.c_str());
@@ -80,21 +84,24 @@ constexpr const char *tree_dirs[] = {
 // would be carried into this run's tree) or the .old tree (the first
 // rename of the swap would then fail for good).  Neither holds anything
 // this run needs.
-void remove_leftovers() {
+void remove_leftovers()
+{
     std::error_code ec;
     std::filesystem::remove_all(new_tree, ec);
     std::filesystem::remove_all(old_tree, ec);
 }
 
 // Directories get their mode explicitly too, whatever the umask.
-bool make_directory(const std::string &path) {
+bool make_directory(const std::string &path)
+{
     if (mkdir(path.c_str(), 0755) == 0 && chmod(path.c_str(), 0755) == 0)
         return true;
     log_error("cannot create %s: %m", path.c_str());
     return false;
 }
 
-bool create_tree() {
+bool create_tree()
+{
     if (!make_directory(new_tree))
         return false;
     for (const char *d : tree_dirs)
@@ -104,7 +111,8 @@ bool create_tree() {
 }
 
 // Moves the new tree into place; the previous one is kept when that fails.
-bool swap_tree() {
+bool swap_tree()
+{
     bool had_live = rename(live_tree, old_tree) == 0;
     if (rename(new_tree, live_tree) != 0) {
         log_error("failed to move %s to %s: %m", new_tree, live_tree);
@@ -118,7 +126,8 @@ bool swap_tree() {
 }
 
 // Empties a top-level file opened with FILE_KEEP and writes it whole.
-bool rewrite(FILE *f, const char *path, const std::string &text) {
+bool rewrite(FILE *f, const char *path, const std::string &text)
+{
     bool ok = file_truncate(f) && fwrite(text.data(), 1, text.size(), f) == text.size();
     int err = errno;
     if (!file_finish(f, 0)) {
@@ -133,7 +142,8 @@ bool rewrite(FILE *f, const char *path, const std::string &text) {
 }
 
 // Failover tunnels stand by while their primary is up in either family.
-bool primary_is_up(const tunnel &t) {
+bool primary_is_up(const tunnel &t)
+{
     std::string failover(get_string(t.node, "ipsec_failover"));
     if (failover.empty() || failover == t.name)
         return false;
@@ -144,11 +154,13 @@ bool primary_is_up(const tunnel &t) {
     return ready4 == 1 || ready6 == 1;
 }
 
-bool find_local_interface(tunnel &t) {
+bool find_local_interface(tunnel &t)
+{
     std::string_view type = get_string(t.node, "local.type");
     if (type == "defaultroute") {
         std::string key = format("network.route.default.metric.%s", t.family.c_str());
-        std::unique_ptr<tallo_entry *, entries_deleter> entries(tallo_get_entries(key.c_str(), 0, 0, 0));
+        std::unique_ptr<tallo_entry *, entries_deleter> entries(
+            tallo_get_entries(key.c_str(), 0, 0, 0));
         constexpr std::string_view prefix = "network.interface.";
         for (tallo_entry **e = entries.get(); e && *e; ++e) {
             std::string_view value = (*e)->value ? (*e)->value : "";
@@ -163,7 +175,8 @@ bool find_local_interface(tunnel &t) {
     return !t.interface.empty();
 }
 
-bool find_left(tunnel &t) {
+bool find_left(tunnel &t)
+{
     const char *ifname = t.interface.c_str();
     const char *fam = t.family.c_str();
     t.left_from = format("network.interface.%s.%s.address", ifname, fam);
@@ -182,7 +195,8 @@ bool find_left(tunnel &t) {
 }
 
 // Runs the steps of one tunnel; true when it is to be included.
-bool map_tunnel(tunnel &t) {
+bool map_tunnel(tunnel &t)
+{
     // The store keeps its keys plain; the name becomes file names and
     // connection names, so nothing else may pass.
     if (!plain_name(t.name)) {
@@ -201,7 +215,8 @@ bool map_tunnel(tunnel &t) {
         log_error("tunnel '%s' local endpoint interface not available. Skipping tunnel", t.name);
         return false;
     }
-    if (tallo_get_int_pathf(0, "network.interface.%s.%s.ready", t.interface.c_str(), t.family.c_str()) == 0) {
+    if (tallo_get_int_pathf(0, "network.interface.%s.%s.ready", t.interface.c_str(),
+                            t.family.c_str()) == 0) {
         log_error("tunnel '%s' local endpoint interface not ready. Skipping tunnel", t.name);
         return false;
     }
@@ -220,7 +235,9 @@ bool map_tunnel(tunnel &t) {
     if (strcasecmp(t.right.c_str(), "any") == 0) {
         t.right = "%any";
         if (t.initiate) {
-            log_error("cannot initiate tunnel '%s' with 'any' remote end-point, disabling initiate option.", t.name);
+            log_error(
+                "cannot initiate tunnel '%s' with 'any' remote end-point, disabling initiate option.",
+                t.name);
             t.initiate = false;
         }
     }
@@ -234,7 +251,8 @@ bool map_tunnel(tunnel &t) {
 // The NHRP network names its tunnel by name or by reference path, possibly
 // several separated by blanks or commas.  A tunnel matches only a whole
 // name, so tun1 is not taken for tun10.
-bool names_tunnel(std::string_view value, std::string_view tunnel) {
+bool names_tunnel(std::string_view value, std::string_view tunnel)
+{
     constexpr std::string_view separators = " \t,";
     size_t pos = 0;
     while (pos < value.size()) {
@@ -260,7 +278,8 @@ bool names_tunnel(std::string_view value, std::string_view tunnel) {
 
 using namespace ipsec;
 
-extern "C" int map_check_if_tunnel_is_nhrp(config_node *root, const char *tunnel_name) {
+extern "C" int map_check_if_tunnel_is_nhrp(config_node *root, const char *tunnel_name)
+{
     if (!root || !tunnel_name || !*tunnel_name)
         return 0;
     if (!config_object_has_key(root, "network.route.service", "nhrp"))
@@ -276,15 +295,16 @@ extern "C" int map_check_if_tunnel_is_nhrp(config_node *root, const char *tunnel
     return 0;
 }
 
-std::string ipsec::endpoint_identity(config_node *side, std::string &from) {
+std::string ipsec::endpoint_identity(config_node *side, std::string &from)
+{
     std::string_view type = get_string(side, "id.type");
     std::string_view prefix, separator;
     std::string value;
     from.clear();
     if (type == "any") {
         value = "%any";
-    } else if (type == "raw" || type == "ipv4" || type == "ipv6" || type == "rfc822" || type == "fqdn" ||
-               type == "keyid") {
+    } else if (type == "raw" || type == "ipv4" || type == "ipv6" || type == "rfc822" ||
+               type == "fqdn" || type == "keyid") {
         if (type != "raw") {
             prefix = type;
             separator = ":";
@@ -318,12 +338,14 @@ std::string ipsec::endpoint_identity(config_node *side, std::string &from) {
     return out;
 }
 
-extern "C" char *ipsec_endpoint_identity(config_node *side) {
+extern "C" char *ipsec_endpoint_identity(config_node *side)
+{
     std::string from;
     return strdup(endpoint_identity(side, from).c_str());
 }
 
-extern "C" int map_ipsec(config_t *config, int, char **) {
+extern "C" int map_ipsec(config_t *config, int, char **)
+{
     log_init("config map ipsec", 0, 1);
     std::unique_ptr<network_t, model_deleter> model(network_load(config));
 
@@ -358,7 +380,8 @@ extern "C" int map_ipsec(config_t *config, int, char **) {
     bool included = false;
     int ordinal = 0;
     config_node *tunnels = config_object(config, "vpn.ipsec.tunnel");
-    for (config_node *n = failed ? nullptr : config_object_first(tunnels); n; n = config_object_next(n)) {
+    for (config_node *n = failed ? nullptr : config_object_first(tunnels); n;
+         n = config_object_next(n)) {
         tunnel t;
         t.root = config;
         t.model = model.get();

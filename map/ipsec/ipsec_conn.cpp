@@ -17,7 +17,8 @@
 namespace ipsec {
 namespace {
 
-std::string_view fragmentation(std::string_view v) {
+std::string_view fragmentation(std::string_view v)
+{
     if (v == "always")
         return "force";
     if (v == "never")
@@ -27,7 +28,8 @@ std::string_view fragmentation(std::string_view v) {
     return "yes";
 }
 
-std::string phase1_proposals(config_node *tunnel_node) {
+std::string phase1_proposals(config_node *tunnel_node)
+{
     std::string out;
     config_node *list = config_array(tunnel_node, "ike.phase1_proposal");
     for (config_node *p = config_array_first(list); p; p = config_array_next(p)) {
@@ -39,7 +41,8 @@ std::string phase1_proposals(config_node *tunnel_node) {
     return out;
 }
 
-std::string phase2_proposals(config_node *tunnel_node) {
+std::string phase2_proposals(config_node *tunnel_node)
+{
     std::string out;
     config_node *list = config_array(tunnel_node, "ike.phase2_proposal");
     for (config_node *p = config_array_first(list); p; p = config_array_next(p)) {
@@ -53,7 +56,8 @@ std::string phase2_proposals(config_node *tunnel_node) {
     return out;
 }
 
-bool credential_lines(const text_file &out, const tunnel &t) {
+bool credential_lines(const text_file &out, const tunnel &t)
+{
     std::string_view type = get_string(t.node, "auth.type");
     std::string_view n = t.name;
     FILE *f = out.f;
@@ -81,8 +85,9 @@ bool credential_lines(const text_file &out, const tunnel &t) {
 
 // Local subnet of one policy and the runtime key or path it came from;
 // empty when it cannot be had.
-std::string local_subnet(config_node *policy, const std::string &policy_path, bool ipv6, const char *family,
-                         bool &request, std::string &from) {
+std::string local_subnet(config_node *policy, const std::string &policy_path, bool ipv6,
+                         const char *family, bool &request, std::string &from)
+{
     std::string_view type = get_string(policy, "local.type");
     if (type == "address") {
         std::string ifname(get_string(policy, "local.address"));
@@ -119,7 +124,8 @@ struct selector {
     std::string port, port_from;
 };
 
-selector side_selector(config_node *side, const std::string &side_path) {
+selector side_selector(config_node *side, const std::string &side_path)
+{
     selector s;
     std::string_view protocol = get_string(side, "protocol");
     // An unset side (no object in the store) selects everything, as "any"
@@ -137,10 +143,16 @@ selector side_selector(config_node *side, const std::string &side_path) {
     return s;
 }
 
-bool subnet_option(const text_file &out, const char *key, std::string_view subnet, std::string_view from,
-                   const selector &sel) {
+bool subnet_option(const text_file &out, const char *key, std::string_view subnet,
+                   std::string_view from, const selector &sel)
+{
     return conf_option(out, key,
-                       {{subnet, from}, "[", {sel.protocol, sel.protocol_from}, "/", {sel.port, sel.port_from}, "]"});
+                       {{subnet, from},
+                        "[",
+                        {sel.protocol, sel.protocol_from},
+                        "/",
+                        {sel.port, sel.port_from},
+                        "]"});
 }
 
 struct conn_values {
@@ -153,7 +165,9 @@ struct conn_values {
 
 // Writes one connection; false when a value could not be written and the
 // tunnel is left out.
-bool write_conn(const text_file &out, const tunnel &t, const conn_values &v, size_t i, config_node *policy) {
+bool write_conn(const text_file &out, const tunnel &t, const conn_values &v, size_t i,
+                config_node *policy)
+{
     FILE *f = out.f;
     config_node *node = t.node;
     const std::string &p = t.path;
@@ -172,7 +186,8 @@ bool write_conn(const text_file &out, const tunnel &t, const conn_values &v, siz
     fputs("\tkeyingtries=1\n", f);
     if (mode != "transport")
         fprintf(f, "\tif_id=%d\n", t.ordinal);
-    if (!conf_option(out, "left", {{t.left, t.left_from}}) || !conf_option(out, "right", {{t.right, t.right_from}}))
+    if (!conf_option(out, "left", {{t.left, t.left_from}}) ||
+        !conf_option(out, "right", {{t.right, t.right_from}}))
         return false;
     // The daemon's default order of the hosts stands in for one that
     // cannot be written.
@@ -180,15 +195,18 @@ bool write_conn(const text_file &out, const tunnel &t, const conn_values &v, siz
                 {{selection == "round_robin" ? std::string_view("roundrobin") : selection,
                   p + ".remote.hostname_selection"}},
                 QUOTE_AS_NEEDED, LEAVE_OUT_OPTION);
-    if (!t.left_id.empty() && !conf_option(out, "leftid", {{t.left_id, t.left_id_from}}, QUOTE_ALWAYS))
+    if (!t.left_id.empty() &&
+        !conf_option(out, "leftid", {{t.left_id, t.left_id_from}}, QUOTE_ALWAYS))
         return false;
-    if (!t.right_id.empty() && !conf_option(out, "rightid", {{t.right_id, t.right_id_from}}, QUOTE_ALWAYS))
+    if (!t.right_id.empty() &&
+        !conf_option(out, "rightid", {{t.right_id, t.right_id_from}}, QUOTE_ALWAYS))
         return false;
     if (config_get_bool(node, "xauth_client.enable")) {
         fputs("\txauth=client\n", f);
         fputs("\tleftauth2=xauth\n", f);
-        if (!conf_option(out, "xauth_identity",
-                         {{get_string(node, "xauth_client.username"), p + ".xauth_client.username"}}))
+        if (!conf_option(
+                out, "xauth_identity",
+                {{get_string(node, "xauth_client.username"), p + ".xauth_client.username"}}))
             return false;
     }
     if (auth == "secret" || auth == "asymmetric-secrets") {
@@ -227,9 +245,11 @@ bool write_conn(const text_file &out, const tunnel &t, const conn_values &v, siz
         bool policy_ipv6 = remote_network.find(':') != std::string_view::npos;
         if (get_string(policy, "local.type") == "request")
             fprintf(f, "\tleftsourceip=%s\n", policy_ipv6 ? "%config6" : "%config4");
-        subnet = local_subnet(policy, pp, policy_ipv6, policy_ipv6 ? "ipv6" : "ipv4", request, subnet_from);
+        subnet = local_subnet(policy, pp, policy_ipv6, policy_ipv6 ? "ipv6" : "ipv4", request,
+                              subnet_from);
         if (subnet.empty()) {
-            log_error("tunnel %s policy %zu's local network is not available. Skipping tunnel", t.name, i);
+            log_error("tunnel %s policy %zu's local network is not available. Skipping tunnel",
+                      t.name, i);
             return false;
         }
         selector local = side_selector(config_object(policy, "local"), pp + ".local");
@@ -268,7 +288,8 @@ bool write_conn(const text_file &out, const tunnel &t, const conn_values &v, siz
 
 }  // namespace
 
-bool write_connections(tunnel &t) {
+bool write_connections(tunnel &t)
+{
     std::string path = format("%s/conf/%s.conf", new_tree, t.name);
     unique_file file(open_tree_file(t, path, FILE_PUBLIC, "conf"));
     if (!file)
@@ -281,7 +302,8 @@ bool write_connections(tunnel &t) {
     v.p2 = config_get_duration(node, "ike.phase2_lifetime");
     v.margin = config_get_duration(node, "ike.lifetime_margin");
     if (v.margin >= v.p1 || v.margin >= v.p2) {
-        log_error("Lifetime margin greater than minimum lifetime. Setting margin to 0.25 * lifetime.");
+        log_error(
+            "Lifetime margin greater than minimum lifetime. Setting margin to 0.25 * lifetime.");
         v.margin = static_cast<int>(0.25 * std::min(v.p1, v.p2));
     }
 
@@ -303,7 +325,8 @@ bool write_connections(tunnel &t) {
     v.device_name = device ? network_name(device) : nullptr;
 
     config_node *policy = config_array_first(policies);
-    for (size_t i = 0; i < v.conn_count; ++i, policy = policy ? config_array_next(policy) : nullptr) {
+    for (size_t i = 0; i < v.conn_count;
+         ++i, policy = policy ? config_array_next(policy) : nullptr) {
         if (!write_conn(out, t, v, i, policy)) {
             file.reset();
             unlink(path.c_str());
@@ -315,7 +338,8 @@ bool write_connections(tunnel &t) {
 
 }  // namespace ipsec
 
-extern "C" char *ipsec_selector_suffix(config_node *side) {
+extern "C" char *ipsec_selector_suffix(config_node *side)
+{
     ipsec::selector s = ipsec::side_selector(side, {});
     return strdup(ipsec::format("[%s/%s]", s.protocol.c_str(), s.port.c_str()).c_str());
 }

@@ -29,7 +29,7 @@ struct tunnel {
     std::string left_from;        // runtime key of the interface's address
     std::string passthrough_src;  // empty unless the interface is in passthrough
     std::string right;
-    std::string right_from;       // path of the host list
+    std::string right_from;  // path of the host list
     bool initiate = false;
     std::string left_id, right_id;
     std::string left_id_from, right_id_from;
@@ -44,15 +44,22 @@ struct tunnel {
     // when it has none.
     const std::string &secrets_left() const { return left_id.empty() ? left : left_id; }
     const std::string &secrets_right() const { return right_id.empty() ? right : right_id; }
-    std::string_view secrets_left_from() const { return left_id.empty() ? left_from : left_id_from; }
-    std::string_view secrets_right_from() const { return right_id.empty() ? right_from : right_id_from; }
+    std::string_view secrets_left_from() const
+    {
+        return left_id.empty() ? left_from : left_id_from;
+    }
+    std::string_view secrets_right_from() const
+    {
+        return right_id.empty() ? right_from : right_id_from;
+    }
 };
 
 // printf into a std::string.
 std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // Never null: an unset string reads as "".
-inline std::string_view get_string(config_node *node, const char *path) {
+inline std::string_view get_string(config_node *node, const char *path)
+{
     const char *s = config_get_string(node, path);
     return s ? std::string_view(s) : std::string_view();
 }

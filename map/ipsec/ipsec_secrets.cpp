@@ -19,21 +19,25 @@
 namespace ipsec {
 namespace {
 
-bool link_to(const std::string &target, const std::string &link) {
+bool link_to(const std::string &target, const std::string &link)
+{
     return symlink(target.c_str(), link.c_str()) == 0;
 }
 
-bool link_if_exists(const std::string &target, const std::string &link) {
+bool link_if_exists(const std::string &target, const std::string &link)
+{
     return file_exists(target.c_str()) && link_to(target, link);
 }
 
 // Derives the public key from the private one.  The passphrase reaches
 // openssl through a pipe on its standard input: on the command line every
 // user of the device could read it.
-int derive_public_key(const std::string &key_path, const std::string &pub_path, std::string_view passphrase) {
+int derive_public_key(const std::string &key_path, const std::string &pub_path,
+                      std::string_view passphrase)
+{
     if (passphrase.empty()) {
-        int child = _process_exec_fd(-1, -1, -1, -1, "openssl", "rsa", "-in", key_path.c_str(), "-pubout", "-out",
-                                     pub_path.c_str(), nullptr);
+        int child = _process_exec_fd(-1, -1, -1, -1, "openssl", "rsa", "-in", key_path.c_str(),
+                                     "-pubout", "-out", pub_path.c_str(), nullptr);
         return process_wait(child);
     }
     int fds[2];
@@ -51,15 +55,16 @@ int derive_public_key(const std::string &key_path, const std::string &pub_path, 
         close(fds[0]);
         return -1;
     }
-    int child = _process_exec_fd(fds[0], -1, -1, -1, "openssl", "rsa", "-in", key_path.c_str(), "-pubout", "-out",
-                                 pub_path.c_str(), "-passin", "stdin", nullptr);
+    int child = _process_exec_fd(fds[0], -1, -1, -1, "openssl", "rsa", "-in", key_path.c_str(),
+                                 "-pubout", "-out", pub_path.c_str(), "-passin", "stdin", nullptr);
     close(fds[0]);
     return process_wait(child);
 }
 
 // Writes every certificate of a PEM chain to its own numbered CA file.
 // Whatever follows the last certificate is not a certificate.
-bool split_ca_chain(tunnel &t, std::string_view chain) {
+bool split_ca_chain(tunnel &t, std::string_view chain)
+{
     constexpr std::string_view marker = "-----END CERTIFICATE-----";
     size_t pos = 0;
     int index = 0;
@@ -76,7 +81,8 @@ bool split_ca_chain(tunnel &t, std::string_view chain) {
     return true;
 }
 
-bool scep_ca(const tunnel &t, const std::string &client) {
+bool scep_ca(const tunnel &t, const std::string &client)
+{
     std::string ca = format("/etc/config/scep_client/%s/scep_peer_ca.pem", client.c_str());
     if (file_exists(ca.c_str())) {
         if (link_to(ca, format("%s/cacerts/%s.cacert", new_tree, t.name)))
@@ -95,29 +101,35 @@ bool scep_ca(const tunnel &t, const std::string &client) {
 
 // The entries of the secrets file and the tunnel's credential files; false
 // skips the tunnel (or, with t.write_failed, fails the run).
-bool secrets_and_credentials(tunnel &t, const text_file &out) {
+bool secrets_and_credentials(tunnel &t, const text_file &out)
+{
     config_node *node = t.node;
     part left{t.secrets_left(), t.secrets_left_from()};
     part right{t.secrets_right(), t.secrets_right_from()};
 
     if (config_get_bool(node, "xauth_client.enable") &&
-        !secrets_entry(out, {{get_string(node, "xauth_client.username"), t.path + ".xauth_client.username"}},
-                       "XAUTH " + secrets_text(get_string(node, "xauth_client.password"))))
+        !secrets_entry(
+            out, {{get_string(node, "xauth_client.username"), t.path + ".xauth_client.username"}},
+            "XAUTH " + secrets_text(get_string(node, "xauth_client.password"))))
         return false;
 
     std::string type(get_string(node, "auth.type"));
     if (type == "secret")
-        return secrets_entry(out, {left, right}, "PSK " + secrets_base64(get_string(node, "auth.secret")));
+        return secrets_entry(out, {left, right},
+                             "PSK " + secrets_base64(get_string(node, "auth.secret")));
     if (type == "asymmetric-secrets")
-        return secrets_entry(out, {left}, "PSK " + secrets_base64(get_string(node, "auth.remote_secret"))) &&
-               secrets_entry(out, {right}, "PSK " + secrets_base64(get_string(node, "auth.local_secret")));
+        return secrets_entry(out, {left},
+                             "PSK " + secrets_base64(get_string(node, "auth.remote_secret"))) &&
+               secrets_entry(out, {right},
+                             "PSK " + secrets_base64(get_string(node, "auth.local_secret")));
 
     bool available = true;
     std::string client(get_string(node, "auth.scep_client"));
     // The client name becomes a directory below /etc/config/scep_client and
     // a key of network.scep_client: only a plain key may climb into neither.
     if (type == "scep" && !plain_name(client)) {
-        log_error("tunnel %s: %s.auth.scep_client is not a plain key. Skipping tunnel", t.name, t.path.c_str());
+        log_error("tunnel %s: %s.auth.scep_client is not a plain key. Skipping tunnel", t.name,
+                  t.path.c_str());
         return false;
     }
     std::string key_path = format("%s/private/%s.rsa", new_tree, t.name);
@@ -127,7 +139,8 @@ bool secrets_and_credentials(tunnel &t, const text_file &out) {
             available = false;
         }
     } else if (type == "scep") {
-        if (!link_if_exists(format("/etc/config/scep_client/%s/scep_key.pem", client.c_str()), key_path)) {
+        if (!link_if_exists(format("/etc/config/scep_client/%s/scep_key.pem", client.c_str()),
+                            key_path)) {
             log_error("Private key not available for tunnel %s through SCEP", t.name);
             available = false;
         }
@@ -180,7 +193,8 @@ bool secrets_and_credentials(tunnel &t, const text_file &out) {
         if (type == "velmo") {
             link_to("/etc/ssl/velmo-ipsec.crt", peer_cert_path);
         } else if (get_string(node, "auth.peer_verify") == "cert") {
-            if (!write_tree_file(t, peer_cert_path, get_string(node, "auth.peer_cert"), FILE_PUBLIC))
+            if (!write_tree_file(t, peer_cert_path, get_string(node, "auth.peer_cert"),
+                                 FILE_PUBLIC))
                 return false;
         } else if (!split_ca_chain(t, get_string(node, "auth.peer_ca"))) {
             return false;
@@ -195,7 +209,8 @@ bool secrets_and_credentials(tunnel &t, const text_file &out) {
         }
         if (!scep_ca(t, client))
             available = false;
-        if (config_get_bool(t.root, format("network.scep_client.%s.crl.enable", client.c_str()).c_str())) {
+        if (config_get_bool(t.root,
+                            format("network.scep_client.%s.crl.enable", client.c_str()).c_str())) {
             std::string crl = format("/etc/config/scep_client/%s/scep_crl.pem", client.c_str());
             if (!link_if_exists(crl, format("%s/crls/%s.crl", new_tree, t.name))) {
                 log_error("CRL not available for tunnel %s through SCEP", t.name);
@@ -209,7 +224,8 @@ bool secrets_and_credentials(tunnel &t, const text_file &out) {
 
 }  // namespace
 
-bool write_secrets(tunnel &t) {
+bool write_secrets(tunnel &t)
+{
     std::string path = format("%s/secrets/%s.secret", new_tree, t.name);
     unique_file file(open_tree_file(t, path, FILE_PRIVATE, "secrets"));
     if (!file)
@@ -222,7 +238,8 @@ bool write_secrets(tunnel &t) {
     return finish_tree_file(t, file.release(), path) && go_on;
 }
 
-bool settle_right_ca(tunnel &t) {
+bool settle_right_ca(tunnel &t)
+{
     if (get_string(t.node, "auth.type") != "x509" || get_string(t.node, "auth.peer_verify") != "ca")
         return true;
     // A configured name may stand in the file's quotes: it had to, while
@@ -235,11 +252,14 @@ bool settle_right_ca(tunnel &t) {
         return true;
     }
     std::string first = format("%s/cacerts/%s.0.cacert", new_tree, t.name);
-    unique_text out(_process_capture(-1, -1, 1, -1, nullptr, "ipsec", "pki", "--dn", "--in", first.c_str(), nullptr));
+    unique_text out(_process_capture(-1, -1, 1, -1, nullptr, "ipsec", "pki", "--dn", "--in",
+                                     first.c_str(), nullptr));
     std::string_view text = out ? std::string_view(out.get()) : std::string_view();
     text = text.substr(0, text.find_first_of("\r\n"));
     if (text.empty()) {
-        log_error("failed to extract Distinguished Name from first certificate in CA chain for tunnel '%s'", t.name);
+        log_error(
+            "failed to extract Distinguished Name from first certificate in CA chain for tunnel '%s'",
+            t.name);
         return false;
     }
     // pki prints the name in the file's quotes.
@@ -251,8 +271,9 @@ bool settle_right_ca(tunnel &t) {
 
 }  // namespace ipsec
 
-extern "C" void iterate_files_in_directory(const char *pattern, int (*callback)(const char *, void *),
-                                           void *user_data) {
+extern "C" void iterate_files_in_directory(const char *pattern,
+                                           int (*callback)(const char *, void *), void *user_data)
+{
     if (!pattern)
         return;
     glob_t matches{};
@@ -264,9 +285,11 @@ extern "C" void iterate_files_in_directory(const char *pattern, int (*callback)(
     globfree(&matches);
 }
 
-extern "C" int ipsec_link_scep_ca(const char *path, void *context) {
+extern "C" int ipsec_link_scep_ca(const char *path, void *context)
+{
     auto *ctx = static_cast<ScepCaLinkContext *>(context);
-    std::string link = ipsec::format("%s/cacerts/%s.%d.cacert", ipsec::new_tree, ctx->tunnel, ctx->count);
+    std::string link =
+        ipsec::format("%s/cacerts/%s.%d.cacert", ipsec::new_tree, ctx->tunnel, ctx->count);
     if (symlink(path, link.c_str()) != 0)
         ctx->failed = 1;
     ctx->count++;

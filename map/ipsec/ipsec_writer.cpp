@@ -13,13 +13,19 @@ constexpr auto npos = std::string_view::npos;
 
 bool has_line_break(std::string_view s) { return s.find_first_of("\r\n") != npos; }
 
-bool in_range(unsigned char c, char lo, char hi) { return c >= static_cast<unsigned char>(lo) && c <= static_cast<unsigned char>(hi); }
-
-bool word_char(unsigned char c, const char *extra) {
-    return in_range(c, 'a', 'z') || in_range(c, 'A', 'Z') || in_range(c, '0', '9') || (c && strchr(extra, c));
+bool in_range(unsigned char c, char lo, char hi)
+{
+    return c >= static_cast<unsigned char>(lo) && c <= static_cast<unsigned char>(hi);
 }
 
-bool all_of(std::string_view s, const char *extra) {
+bool word_char(unsigned char c, const char *extra)
+{
+    return in_range(c, 'a', 'z') || in_range(c, 'A', 'Z') || in_range(c, '0', '9') ||
+           (c && strchr(extra, c));
+}
+
+bool all_of(std::string_view s, const char *extra)
+{
     for (unsigned char c : s)
         if (!word_char(c, extra))
             return false;
@@ -28,17 +34,20 @@ bool all_of(std::string_view s, const char *extra) {
 
 // One message per value left out.  It names where the value came from and
 // what was left out, never the value.
-void report(const text_file &out, std::string_view from, const char *why, leave_out unit, std::string_view option) {
+void report(const text_file &out, std::string_view from, const char *why, leave_out unit,
+            std::string_view option)
+{
     if (unit == LEAVE_OUT_OPTION)
-        log_error("tunnel '%s': %.*s cannot be written to %s (%s); option %.*s left out", out.tunnel,
-                  static_cast<int>(from.size()), from.data(), out.path, why, static_cast<int>(option.size()),
-                  option.data());
+        log_error("tunnel '%s': %.*s cannot be written to %s (%s); option %.*s left out",
+                  out.tunnel, static_cast<int>(from.size()), from.data(), out.path, why,
+                  static_cast<int>(option.size()), option.data());
     else
         log_error("tunnel '%s': %.*s cannot be written to %s (%s). Skipping tunnel", out.tunnel,
                   static_cast<int>(from.size()), from.data(), out.path, why);
 }
 
-bool put(const text_file &out, const std::string &line) {
+bool put(const text_file &out, const std::string &line)
+{
     return fwrite(line.data(), 1, line.size(), out.f) == line.size();
 }
 
@@ -48,7 +57,8 @@ bool put(const text_file &out, const std::string &line) {
 // the parser.
 bool conf_bare(std::string_view v) { return v.find_first_of(" \t\"#=") == npos; }
 
-void conf_quote(std::string &out, std::string_view v) {
+void conf_quote(std::string &out, std::string_view v)
+{
     out += '"';
     for (char c : v) {
         if (c == '"' || c == '\\')
@@ -61,7 +71,8 @@ void conf_quote(std::string &out, std::string_view v) {
 // Words the shell takes as they are.
 bool shell_plain(std::string_view w) { return !w.empty() && all_of(w, "%+,./:=@_-"); }
 
-void shell_quote(std::string &out, std::string_view w) {
+void shell_quote(std::string &out, std::string_view w)
+{
     out += '\'';
     for (char c : w) {
         if (c == '\'')
@@ -74,7 +85,8 @@ void shell_quote(std::string &out, std::string_view w) {
 
 // ---- ipsec.secrets --------------------------------------------------------
 
-const char *selector_problem(std::string_view v) {
+const char *selector_problem(std::string_view v)
+{
     if (has_line_break(v))
         return "line break";
     // The parser looks for the first " : " of the line, quotes or not.
@@ -85,7 +97,8 @@ const char *selector_problem(std::string_view v) {
     return nullptr;
 }
 
-void append_selector(std::string &line, std::string_view v) {
+void append_selector(std::string &line, std::string_view v)
+{
     // "include" or ":" first on a line would change what the line is.
     bool bare = v.find_first_of(" \t\"'#") == npos && v != "include" && v != ":";
     if (v.empty() || bare) {
@@ -100,12 +113,16 @@ void append_selector(std::string &line, std::string_view v) {
 
 }  // namespace
 
-bool plain_name(std::string_view name) { return !name.empty() && name.size() <= 64 && all_of(name, "_-"); }
+bool plain_name(std::string_view name)
+{
+    return !name.empty() && name.size() <= 64 && all_of(name, "_-");
+}
 
 namespace {
 
-bool conf_option_of(const text_file &out, const part &key, const part *begin, const part *end, quoting quote,
-                    leave_out unit) {
+bool conf_option_of(const text_file &out, const part &key, const part *begin, const part *end,
+                    quoting quote, leave_out unit)
+{
     if (key.text.empty() || !all_of(key.text, "_")) {
         report(out, key.from, "not an option name", LEAVE_OUT_TUNNEL, key.text);
         return false;
@@ -134,15 +151,20 @@ bool conf_option_of(const text_file &out, const part &key, const part *begin, co
 
 }  // namespace
 
-bool conf_option(const text_file &out, part key, std::initializer_list<part> value, quoting quote, leave_out unit) {
+bool conf_option(const text_file &out, part key, std::initializer_list<part> value, quoting quote,
+                 leave_out unit)
+{
     return conf_option_of(out, key, value.begin(), value.end(), quote, unit);
 }
 
-bool conf_option(const text_file &out, part key, const std::vector<part> &value, quoting quote, leave_out unit) {
+bool conf_option(const text_file &out, part key, const std::vector<part> &value, quoting quote,
+                 leave_out unit)
+{
     return conf_option_of(out, key, value.data(), value.data() + value.size(), quote, unit);
 }
 
-std::string conf_unquote(std::string_view value) {
+std::string conf_unquote(std::string_view value)
+{
     if (value.size() < 2 || value.front() != '"' || value.back() != '"')
         return std::string(value);
     std::string out;
@@ -157,7 +179,8 @@ std::string conf_unquote(std::string_view value) {
     return out;
 }
 
-bool conf_section(const text_file &out, std::initializer_list<part> name) {
+bool conf_section(const text_file &out, std::initializer_list<part> name)
+{
     std::string line = "conn ";
     for (const part &p : name) {
         if (!all_of(p.text, "_-.%")) {
@@ -170,7 +193,9 @@ bool conf_section(const text_file &out, std::initializer_list<part> name) {
     return put(out, line);
 }
 
-bool secrets_entry(const text_file &out, std::initializer_list<part> selectors, std::string_view rest) {
+bool secrets_entry(const text_file &out, std::initializer_list<part> selectors,
+                   std::string_view rest)
+{
     std::string line;
     bool first = true;
     for (const part &s : selectors) {
@@ -189,7 +214,8 @@ bool secrets_entry(const text_file &out, std::initializer_list<part> selectors, 
     return put(out, line);
 }
 
-std::string secrets_base64(std::string_view secret) {
+std::string secrets_base64(std::string_view secret)
+{
     unique_text encoded(config_base64_encode(secret.data(), secret.size()));
     std::string out = "0s";
     if (encoded)
@@ -197,7 +223,8 @@ std::string secrets_base64(std::string_view secret) {
     return out;
 }
 
-std::string secrets_text(std::string_view secret) {
+std::string secrets_text(std::string_view secret)
+{
     if (secret.find_first_of("\"\r\n") != npos)
         return secrets_base64(secret);
     std::string out = "\"";

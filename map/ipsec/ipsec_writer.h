@@ -36,7 +36,9 @@ struct part {
     part(const char *t) : text(t) {}
     part(const std::string &t) : text(t) {}
     part(std::string_view t, std::string_view source, bool shell = false)
-        : text(t), from(source), shell_word(shell) {}
+        : text(t), from(source), shell_word(shell)
+    {
+    }
 
     std::string_view text;
     std::string_view from;
@@ -78,7 +80,8 @@ bool conf_section(const text_file &out, std::initializer_list<part> name);
 // selector is written as nothing.  REST is the generator's text (type,
 // key file, encoded secret).  False, with nothing written, when a
 // selector cannot be written: the entry and its tunnel are left out.
-bool secrets_entry(const text_file &out, std::initializer_list<part> selectors, std::string_view rest);
+bool secrets_entry(const text_file &out, std::initializer_list<part> selectors,
+                   std::string_view rest);
 // A secret given as text (XAUTH password, key passphrase) as the secrets
 // file writes it: in double quotes, or Base64 after "0s" when quotes
 // cannot hold it.  Every secret can be written so.

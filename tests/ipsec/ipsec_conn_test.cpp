@@ -5,7 +5,8 @@
 namespace ipsec_test {
 namespace {
 
-TEST(IpsecConn, FullPskTunnelWithTwoPolicies) {
+TEST(IpsecConn, FullPskTunnelWithTwoPolicies)
+{
     nsrun::Spec spec;
     spec.config_json = tunnels(R"("hq": {
         "local": {"type": "interface", "interface": "wan", "id": {"type": "fqdn", "fqdn_id": "@[router.example.com]"}},
@@ -56,22 +57,23 @@ TEST(IpsecConn, FullPskTunnelWithTwoPolicies) {
         "\tdpddelay=10\n"
         "\tdpdtimeout=60\n";
     const std::string updown = "\tleftupdown=\"/bin/ipsec-updown.sh -m 3 -x ipsec1 -n 2\"\n";
-    EXPECT_EQ(conn_file(r, "hq"),
-              "conn hq_policy0\n" + common_head +
-                  "\tleftsubnet=192.168.1.1/24[%any/%any]\n"
-                  "\trightsubnet=10.1.0.0/16[%any/%any]\n"
-                  "\tforceencaps=yes\n" +
-                  updown + "\tauto=add\n\n" + "conn hq_policy1\n" + common_head +
-                  "\tleftsubnet=192.168.5.0/24[tcp/443]\n"
-                  "\trightsubnet=10.2.0.0/16[47/%any]\n"
-                  "\tforceencaps=yes\n" +
-                  updown + "\tauto=add\n\n");
+    EXPECT_EQ(conn_file(r, "hq"), "conn hq_policy0\n" + common_head +
+                                      "\tleftsubnet=192.168.1.1/24[%any/%any]\n"
+                                      "\trightsubnet=10.1.0.0/16[%any/%any]\n"
+                                      "\tforceencaps=yes\n" +
+                                      updown + "\tauto=add\n\n" + "conn hq_policy1\n" +
+                                      common_head +
+                                      "\tleftsubnet=192.168.5.0/24[tcp/443]\n"
+                                      "\trightsubnet=10.2.0.0/16[47/%any]\n"
+                                      "\tforceencaps=yes\n" +
+                                      updown + "\tauto=add\n\n");
     EXPECT_EQ(file(r, tree + "/secrets/hq.secret"),
               "alice : XAUTH \"pw\"\n"
               "fqdn:router.example.com ipv4:203.0.113.5 : PSK 0sczNjcmV0\n");
 }
 
-TEST(IpsecConn, TunnelWithoutPoliciesAndDefaults) {
+TEST(IpsecConn, TunnelWithoutPoliciesAndDefaults)
+{
     nsrun::Spec spec;
     // Margin equal to both lifetimes is cut to a quarter of the smaller.
     spec.config_json = tunnels(R"("t1": {"local": {"type": "interface", "interface": "wan"},
@@ -98,12 +100,15 @@ TEST(IpsecConn, TunnelWithoutPoliciesAndDefaults) {
               "\tleftupdown=\"/bin/ipsec-updown.sh -x ipsec1 -n 1\"\n"
               "\tauto=add\n\n");
     // The PSK pairs the address with the host list when no identity is set.
-    EXPECT_EQ(file(r, tree + "/secrets/t1.secret"), "198.51.100.1 203.0.113.5,203.0.113.6 : PSK 0saw==\n");
+    EXPECT_EQ(file(r, tree + "/secrets/t1.secret"),
+              "198.51.100.1 203.0.113.5,203.0.113.6 : PSK 0saw==\n");
 }
 
-TEST(IpsecConn, MarginAboveOneLifetimeIsCut) {
+TEST(IpsecConn, MarginAboveOneLifetimeIsCut)
+{
     nsrun::Spec spec;
-    spec.config_json = tunnels(R"("t1": {"local": {"type": "interface", "interface": "wan"}, "mode": "transport",
+    spec.config_json =
+        tunnels(R"("t1": {"local": {"type": "interface", "interface": "wan"}, "mode": "transport",
         "remote": {"hostname": ["203.0.113.5"]},
         "ike": {"phase1_lifetime": 600, "phase2_lifetime": 400, "lifetime_margin": 500}})");
     interface_up(spec, "wan", "198.51.100.1");
@@ -114,7 +119,8 @@ TEST(IpsecConn, MarginAboveOneLifetimeIsCut) {
     EXPECT_EQ(c.find("if_id"), std::string::npos);
 }
 
-TEST(IpsecConn, AnyRemoteClearsInitiateAndPassthroughAddsSource) {
+TEST(IpsecConn, AnyRemoteClearsInitiateAndPassthroughAddsSource)
+{
     nsrun::Spec spec;
     spec.config_json = tunnels(R"("t1": {"local": {"type": "interface", "interface": "wan"},
         "remote": {"hostname": ["ANY"]}, "ike": {"initiate": true}, "dpd": {"enable": true}})");
@@ -128,13 +134,15 @@ TEST(IpsecConn, AnyRemoteClearsInitiateAndPassthroughAddsSource) {
     EXPECT_NE(c.find("ipsec-updown.sh -i 198.51.100.1 -x "), std::string::npos);
 }
 
-TEST(IpsecConn, RequestPolicyWithIpv6RemoteAndModeConfig) {
+TEST(IpsecConn, RequestPolicyWithIpv6RemoteAndModeConfig)
+{
     nsrun::Spec spec;
     spec.config_json = tunnels(R"("v6": {"local": {"type": "interface", "interface": "wan"},
         "remote": {"ip_version": "ipv6", "hostname6": ["2001:db8::5"]}, "modecfg_client": {"enable": true},
         "dpd": {"enable": false},
         "policy": [{"local": {"type": "request"}, "remote": {"network": "2001:db8:1::/48", "port": "53", "protocol": "udp"}}]})");
-    spec.runtime = {{"network.interface.wan.ipv6.ready", "1"}, {"network.interface.wan.ipv6.address", "2001:db8::1"}};
+    spec.runtime = {{"network.interface.wan.ipv6.ready", "1"},
+                    {"network.interface.wan.ipv6.address", "2001:db8::1"}};
     auto r = run_ipsec(spec);
     ASSERT_EQ(r.status, 0);
     std::string c = conn_file(r, "v6");
@@ -148,7 +156,8 @@ TEST(IpsecConn, RequestPolicyWithIpv6RemoteAndModeConfig) {
         << c;
 }
 
-TEST(IpsecConn, MissingLocalNetworkRemovesTheWholeFile) {
+TEST(IpsecConn, MissingLocalNetworkRemovesTheWholeFile)
+{
     nsrun::Spec spec;
     spec.config_json = tunnels(R"("t1": {"local": {"type": "interface", "interface": "wan"},
         "remote": {"hostname": ["203.0.113.5"]}, "auth": {"secret": "k"},
@@ -164,7 +173,8 @@ TEST(IpsecConn, MissingLocalNetworkRemovesTheWholeFile) {
     EXPECT_EQ(file(r, secrets), "");
 }
 
-TEST(IpsecConn, AddressPolicyAndDynamicRemote) {
+TEST(IpsecConn, AddressPolicyAndDynamicRemote)
+{
     nsrun::Spec spec;
     spec.config_json = tunnels(R"("t1": {"local": {"type": "interface", "interface": "wan"},
         "remote": {"hostname": ["203.0.113.5"]},
@@ -172,8 +182,9 @@ TEST(IpsecConn, AddressPolicyAndDynamicRemote) {
     interface_up(spec, "wan", "198.51.100.1");
     auto r = run_ipsec(spec);
     std::string c = conn_file(r, "t1");
-    EXPECT_NE(c.find("\tleftsubnet=198.51.100.1/32[icmp/%any]\n\trightsubnet=%dynamic[%any/%any]\n"),
-              std::string::npos)
+    EXPECT_NE(
+        c.find("\tleftsubnet=198.51.100.1/32[icmp/%any]\n\trightsubnet=%dynamic[%any/%any]\n"),
+        std::string::npos)
         << c;
 }
 
@@ -185,10 +196,13 @@ struct IdentityCase {
 
 class IpsecIdentity : public ::testing::TestWithParam<IdentityCase> {};
 
-TEST_P(IpsecIdentity, RemoteIdentityLine) {
+TEST_P(IpsecIdentity, RemoteIdentityLine)
+{
     nsrun::Spec spec;
-    spec.config_json = tunnels(std::string(R"("t1": {"local": {"type": "interface", "interface": "wan"},
-        "remote": {"hostname": ["203.0.113.5"], "id": )") + GetParam().id_json + "}}");
+    spec.config_json =
+        tunnels(std::string(R"("t1": {"local": {"type": "interface", "interface": "wan"},
+        "remote": {"hostname": ["203.0.113.5"], "id": )") +
+                GetParam().id_json + "}}");
     interface_up(spec, "wan", "198.51.100.1");
     spec.runtime.push_back({"system.mac", "00:11:22:33:44:55"});
     auto r = run_ipsec(spec);
@@ -203,29 +217,35 @@ TEST_P(IpsecIdentity, RemoteIdentityLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Types, IpsecIdentity,
-    ::testing::Values(IdentityCase{"Any", R"({"type": "any"})", "%any"},
-                      IdentityCase{"Raw", R"({"type": "raw", "raw_id": "C=US, CN=peer"})", "C=US, CN=peer"},
-                      IdentityCase{"Fqdn", R"({"type": "fqdn", "fqdn_id": "abc"})", "fqdn:abc"},
-                      IdentityCase{"FqdnVerbatim", R"({"type": "fqdn", "fqdn_id": "@[abc]"})", "fqdn:abc"},
-                      IdentityCase{"VerbatimEmpty", R"({"type": "raw", "raw_id": "@["})", ""},
-                      IdentityCase{"KeyidUnset", R"({"type": "keyid"})", "keyid:"},
-                      IdentityCase{"Rfc822", R"({"type": "rfc822", "rfc822_id": "a@example.com"})", "rfc822:a@example.com"},
-                      IdentityCase{"Ipv6", R"({"type": "ipv6", "ipv6_id": "2001:db8::5"})", "ipv6:2001:db8::5"},
-                      IdentityCase{"MacAddress", R"({"type": "mac_address"})", "keyid:00:11:22:33:44:55"},
-                      IdentityCase{"SerialUnknown", R"({"type": "serial_number"})", ""},
-                      IdentityCase{"Default", R"({"type": "default"})", ""}),
+    ::testing::Values(
+        IdentityCase{"Any", R"({"type": "any"})", "%any"},
+        IdentityCase{"Raw", R"({"type": "raw", "raw_id": "C=US, CN=peer"})", "C=US, CN=peer"},
+        IdentityCase{"Fqdn", R"({"type": "fqdn", "fqdn_id": "abc"})", "fqdn:abc"},
+        IdentityCase{"FqdnVerbatim", R"({"type": "fqdn", "fqdn_id": "@[abc]"})", "fqdn:abc"},
+        IdentityCase{"VerbatimEmpty", R"({"type": "raw", "raw_id": "@["})", ""},
+        IdentityCase{"KeyidUnset", R"({"type": "keyid"})", "keyid:"},
+        IdentityCase{"Rfc822", R"({"type": "rfc822", "rfc822_id": "a@example.com"})",
+                     "rfc822:a@example.com"},
+        IdentityCase{"Ipv6", R"({"type": "ipv6", "ipv6_id": "2001:db8::5"})", "ipv6:2001:db8::5"},
+        IdentityCase{"MacAddress", R"({"type": "mac_address"})", "keyid:00:11:22:33:44:55"},
+        IdentityCase{"SerialUnknown", R"({"type": "serial_number"})", ""},
+        IdentityCase{"Default", R"({"type": "default"})", ""}),
     [](const auto &info) { return std::string(info.param.name); });
 
-TEST(IpsecConn, NhrpTunnelGetsUniqueIdsBlockOnlyForItsOwnName) {
+TEST(IpsecConn, NhrpTunnelGetsUniqueIdsBlockOnlyForItsOwnName)
+{
     nsrun::Spec spec;
-    spec.config_json = tunnels(R"("tun1": {"local": {"type": "interface", "interface": "wan"},
+    spec.config_json = tunnels(
+        R"("tun1": {"local": {"type": "interface", "interface": "wan"},
             "remote": {"hostname": ["203.0.113.5"]}},
         "tun10": {"local": {"type": "interface", "interface": "wan"}, "remote": {"hostname": ["203.0.113.6"]}})",
-                               R"("network": {"route": {"service": {"nhrp": {"network": [{"ipsec": "tun10"}]}}}})");
+        R"("network": {"route": {"service": {"nhrp": {"network": [{"ipsec": "tun10"}]}}}})");
     interface_up(spec, "wan", "198.51.100.1");
     auto r = run_ipsec(spec);
     ASSERT_EQ(r.status, 0);
-    EXPECT_EQ(conn_file(r, "tun10").rfind("config setup\n\tuniqueids=never\n\nconn tun10_policy0\n", 0), 0u);
+    EXPECT_EQ(
+        conn_file(r, "tun10").rfind("config setup\n\tuniqueids=never\n\nconn tun10_policy0\n", 0),
+        0u);
     EXPECT_EQ(conn_file(r, "tun1").rfind("conn tun1_policy0\n", 0), 0u);
 }
 

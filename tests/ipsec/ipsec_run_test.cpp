@@ -9,7 +9,8 @@
 
 namespace ipsec_test {
 
-std::string shell(const std::string &command) {
+std::string shell(const std::string &command)
+{
     std::string out;
     std::unique_ptr<FILE, int (*)(FILE *)> p(popen(command.c_str(), "r"), pclose);
     if (!p)
@@ -21,13 +22,12 @@ std::string shell(const std::string &command) {
     return out;
 }
 
-static std::string read_file(const std::string &path) {
-    return shell("cat '" + path + "'");
-}
+static std::string read_file(const std::string &path) { return shell("cat '" + path + "'"); }
 
 // Keys and certificates are made once per build tree and shared by every
 // test process (ctest runs each test on its own).
-static pki make_credentials() {
+static pki make_credentials()
+{
     pki k;
     const std::string cache = IPSEC_TEST_PKI_DIR;
     std::string parent = cache.substr(0, cache.rfind('/'));
@@ -38,14 +38,16 @@ static pki make_credentials() {
         const std::string d = mkdtemp(tmpl.data());
         for (int i = 0; i < 3; ++i) {
             std::string n = std::to_string(i);
-            shell("openssl req -x509 -newkey rsa:2048 -nodes -keyout " + d + "/ca" + n + ".key -out " + d + "/ca" + n +
-                  ".pem -subj '/C=US/O=Test/CN=Test CA " + n + "' -days 3650 2>/dev/null");
+            shell("openssl req -x509 -newkey rsa:2048 -nodes -keyout " + d + "/ca" + n +
+                  ".key -out " + d + "/ca" + n + ".pem -subj '/C=US/O=Test/CN=Test CA " + n +
+                  "' -days 3650 2>/dev/null");
         }
         shell("openssl genrsa -out " + d + "/key.pem 2048 2>/dev/null");
-        shell("openssl rsa -in " + d + "/key.pem -aes256 -passout 'pass:p4ss word' -out " + d + "/key_enc.pem 2>/dev/null");
+        shell("openssl rsa -in " + d + "/key.pem -aes256 -passout 'pass:p4ss word' -out " + d +
+              "/key_enc.pem 2>/dev/null");
         shell("openssl rsa -in " + d + "/key.pem -pubout -out " + d + "/pub.pem 2>/dev/null");
-        shell("openssl req -new -x509 -key " + d + "/key.pem -subj '/CN=router' -days 3650 -out " + d +
-              "/cert.pem 2>/dev/null");
+        shell("openssl req -new -x509 -key " + d + "/key.pem -subj '/CN=router' -days 3650 -out " +
+              d + "/cert.pem 2>/dev/null");
         shell("touch " + d + "/done");
         // Another test process may have finished first: keep its set.
         if (rename(d.c_str(), cache.c_str()) != 0)
@@ -61,17 +63,19 @@ static pki make_credentials() {
     return k;
 }
 
-const pki &credentials() {
+const pki &credentials()
+{
     static const pki p = make_credentials();
     return p;
 }
 
 namespace {
 
-const std::set<std::string> empty_tree = {"conf",    "secrets", "private",   "certs", "cacerts",
-                                          "acerts",  "aacerts", "ocspcerts", "crls"};
+const std::set<std::string> empty_tree = {"conf",   "secrets", "private",   "certs", "cacerts",
+                                          "acerts", "aacerts", "ocspcerts", "crls"};
 
-TEST(IpsecRun, NoTunnelsGivesEmptyFilesAndTreeAndStatus1) {
+TEST(IpsecRun, NoTunnelsGivesEmptyFilesAndTreeAndStatus1)
+{
     nsrun::Spec spec;
     spec.config_json = "{}";
     auto r = run_ipsec(spec);
@@ -83,7 +87,8 @@ TEST(IpsecRun, NoTunnelsGivesEmptyFilesAndTreeAndStatus1) {
     EXPECT_EQ(r.files.count(tree + ".old"), 0u);
 }
 
-TEST(IpsecRun, FipsModeLeavesPreviousFilesAlone) {
+TEST(IpsecRun, FipsModeLeavesPreviousFilesAlone)
+{
     nsrun::Spec spec;
     spec.config_json = tunnels(psk_tunnel("t1"), "\"system\": {\"fips\": true}");
     interface_up(spec, "wan", "198.51.100.1");
@@ -97,7 +102,8 @@ TEST(IpsecRun, FipsModeLeavesPreviousFilesAlone) {
     EXPECT_EQ(r.files.count(tree + ".new"), 0u);
 }
 
-TEST(IpsecRun, UnwritableTopLevelFileStopsBeforeTouchingTheTree) {
+TEST(IpsecRun, UnwritableTopLevelFileStopsBeforeTouchingTheTree)
+{
     nsrun::Spec spec;
     spec.config_json = tunnels(psk_tunnel("t1"));
     interface_up(spec, "wan", "198.51.100.1");
@@ -112,7 +118,8 @@ TEST(IpsecRun, UnwritableTopLevelFileStopsBeforeTouchingTheTree) {
     EXPECT_EQ(r.files.count(tree + ".new"), 0u);
 }
 
-TEST(IpsecRun, IncludesTunnelsInStoreOrderAndReplacesTheOldTree) {
+TEST(IpsecRun, IncludesTunnelsInStoreOrderAndReplacesTheOldTree)
+{
     nsrun::Spec spec;
     spec.config_json = tunnels(psk_tunnel("zeta") + ", " + psk_tunnel("alpha"));
     interface_up(spec, "wan", "198.51.100.1");
@@ -136,7 +143,8 @@ TEST(IpsecRun, IncludesTunnelsInStoreOrderAndReplacesTheOldTree) {
     EXPECT_EQ(r.modes[tree + "/secrets/zeta.secret"] & 077, 0u);
 }
 
-TEST(IpsecRun, LeftoversOfAnInterruptedRunAreNotCarriedOver) {
+TEST(IpsecRun, LeftoversOfAnInterruptedRunAreNotCarriedOver)
+{
     nsrun::Spec spec;
     spec.config_json = tunnels(psk_tunnel("t1"));
     interface_up(spec, "wan", "198.51.100.1");
@@ -153,10 +161,12 @@ TEST(IpsecRun, LeftoversOfAnInterruptedRunAreNotCarriedOver) {
     EXPECT_EQ(r.files.count(tree + ".old"), 0u);
 }
 
-TEST(IpsecRun, SkippedTunnelsKeepTheirOrdinalAndLeaveNoInclude) {
+TEST(IpsecRun, SkippedTunnelsKeepTheirOrdinalAndLeaveNoInclude)
+{
     nsrun::Spec spec;
-    spec.config_json = tunnels(psk_tunnel("a", "\"enable\": false") + ", " + psk_tunnel("b") + ", " +
-                               "\"c\": {\"local\": {\"type\": \"interface\", \"interface\": \"down\"}}");
+    spec.config_json =
+        tunnels(psk_tunnel("a", "\"enable\": false") + ", " + psk_tunnel("b") + ", " +
+                "\"c\": {\"local\": {\"type\": \"interface\", \"interface\": \"down\"}}");
     interface_up(spec, "wan", "198.51.100.1");
     spec.runtime.push_back({"network.interface.down.ipv4.address", "192.0.2.9"});
     auto r = run_ipsec(spec);
@@ -166,7 +176,8 @@ TEST(IpsecRun, SkippedTunnelsKeepTheirOrdinalAndLeaveNoInclude) {
     EXPECT_EQ(tree_entries(r).count("conf/c.conf"), 0u);
 }
 
-TEST(IpsecRun, EveryTunnelSkippedGivesStatus1) {
+TEST(IpsecRun, EveryTunnelSkippedGivesStatus1)
+{
     nsrun::Spec spec;
     // No runtime values: the interface is not ready.
     spec.config_json = tunnels(psk_tunnel("t1"));
@@ -185,7 +196,8 @@ struct FailoverCase {
 
 class IpsecFailover : public ::testing::TestWithParam<FailoverCase> {};
 
-TEST_P(IpsecFailover, BackupFollowsThePrimarysReadiness) {
+TEST_P(IpsecFailover, BackupFollowsThePrimarysReadiness)
+{
     const auto &c = GetParam();
     nsrun::Spec spec;
     // The primary itself is disabled: only its runtime readiness counts.
@@ -211,7 +223,8 @@ INSTANTIATE_TEST_SUITE_P(Readiness, IpsecFailover,
                                            FailoverCase{"Neither", "3", "2", true}),
                          [](const auto &info) { return std::string(info.param.name); });
 
-TEST(IpsecRun, FailoverNamingItselfIsAlwaysProcessed) {
+TEST(IpsecRun, FailoverNamingItselfIsAlwaysProcessed)
+{
     nsrun::Spec spec;
     spec.config_json = tunnels(psk_tunnel("t1", "\"ipsec_failover\": \"t1\""));
     interface_up(spec, "wan", "198.51.100.1");
@@ -219,10 +232,11 @@ TEST(IpsecRun, FailoverNamingItselfIsAlwaysProcessed) {
     EXPECT_EQ(run_ipsec(spec).status, 0);
 }
 
-TEST(IpsecRun, DefaultRouteTakesTheFirstInterfaceInNaturalOrder) {
+TEST(IpsecRun, DefaultRouteTakesTheFirstInterfaceInNaturalOrder)
+{
     nsrun::Spec spec;
-    spec.config_json =
-        tunnels("\"t1\": {\"local\": {\"type\": \"defaultroute\"}, \"remote\": {\"hostname\": [\"203.0.113.5\"]}}");
+    spec.config_json = tunnels(
+        "\"t1\": {\"local\": {\"type\": \"defaultroute\"}, \"remote\": {\"hostname\": [\"203.0.113.5\"]}}");
     spec.runtime = {{"network.route.default.metric.ipv4.10", "network.interface.wan"},
                     {"network.route.default.metric.ipv4.5", "network.interface.lte"},
                     {"network.route.default.metric.ipv4.1", "something.else"}};
@@ -233,15 +247,17 @@ TEST(IpsecRun, DefaultRouteTakesTheFirstInterfaceInNaturalOrder) {
     EXPECT_NE(file(r, tree + "/conf/t1.conf").find("\tleft=100.64.0.7\n"), std::string::npos);
 }
 
-TEST(IpsecRun, DefaultRouteWithoutRouteIsSkipped) {
+TEST(IpsecRun, DefaultRouteWithoutRouteIsSkipped)
+{
     nsrun::Spec spec;
-    spec.config_json =
-        tunnels("\"t1\": {\"local\": {\"type\": \"defaultroute\"}, \"remote\": {\"hostname\": [\"203.0.113.5\"]}}");
+    spec.config_json = tunnels(
+        "\"t1\": {\"local\": {\"type\": \"defaultroute\"}, \"remote\": {\"hostname\": [\"203.0.113.5\"]}}");
     interface_up(spec, "wan", "198.51.100.1");
     EXPECT_EQ(run_ipsec(spec).status, 1);
 }
 
-TEST(IpsecRun, LiveValuesWithLineBreaksNeverReachTheFiles) {
+TEST(IpsecRun, LiveValuesWithLineBreaksNeverReachTheFiles)
+{
     nsrun::Spec spec;
     spec.config_json = tunnels(R"("t1": {"local": {"type": "interface", "interface": "wan"},
         "remote": {"hostname": ["203.0.113.5"], "id": {"type": "mac_address"}}})");
@@ -260,7 +276,8 @@ TEST(IpsecRun, LiveValuesWithLineBreaksNeverReachTheFiles) {
     EXPECT_EQ(c.find("rightid"), std::string::npos) << c;
 }
 
-TEST(IpsecRun, ReadyInterfaceWithoutAddressIsSkipped) {
+TEST(IpsecRun, ReadyInterfaceWithoutAddressIsSkipped)
+{
     nsrun::Spec spec;
     spec.config_json = tunnels(psk_tunnel("t1"));
     spec.runtime = {{"network.interface.wan.ipv4.ready", "1"}};

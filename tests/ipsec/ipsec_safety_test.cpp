@@ -12,7 +12,8 @@ namespace ipsec_test {
 namespace {
 
 // Runs `config map ipsec` after some shell set-up inside the namespace.
-nsrun::Result run_ipsec_after(nsrun::Spec spec, const std::string &setup) {
+nsrun::Result run_ipsec_after(nsrun::Spec spec, const std::string &setup)
+{
     spec.program = "sh";
     spec.args = {"-c", setup + "\nexec " + nsrun::config_binary() + " map ipsec"};
     spec.collect.insert(spec.collect.end(), {conf, secrets, tree, tree + ".new", tree + ".old"});
@@ -33,7 +34,8 @@ const char *payload_tunnels = R"json("pay": {
     "bad": {"local": {"type": "interface", "interface": "wan"},
             "remote": {"hostname": ["203.0.113.10\n\tleftupdown=/tmp/x.sh"]}, "auth": {"secret": "k"}})json";
 
-TEST(IpsecSafety, PayloadsAreQuotedOrLeftOutWithTheirTunnel) {
+TEST(IpsecSafety, PayloadsAreQuotedOrLeftOutWithTheirTunnel)
+{
     nsrun::Spec spec;
     spec.config_json = tunnels(payload_tunnels);
     interface_up(spec, "wan", "198.51.100.1");
@@ -75,9 +77,10 @@ TEST(IpsecSafety, PayloadsAreQuotedOrLeftOutWithTheirTunnel) {
     // The tunnel whose host list holds a line break is left out, with one
     // message that names the value's path and not the value.
     EXPECT_EQ(tree_entries(r).count("conf/bad.conf"), 0u);
-    EXPECT_EQ(r.err,
-              "config map ipsec: tunnel 'bad': vpn.ipsec.tunnel.bad.remote.hostname cannot be written to "
-              "/var/run/ipsec.d.new/secrets/bad.secret (line break). Skipping tunnel\n");
+    EXPECT_EQ(
+        r.err,
+        "config map ipsec: tunnel 'bad': vpn.ipsec.tunnel.bad.remote.hostname cannot be written to "
+        "/var/run/ipsec.d.new/secrets/bad.secret (line break). Skipping tunnel\n");
 
     // The daemon reads each value back as it was configured.
     auto d = ike_check::load(ike_check::from_result(r));
@@ -88,7 +91,8 @@ TEST(IpsecSafety, PayloadsAreQuotedOrLeftOutWithTheirTunnel) {
     ASSERT_NE(c, nullptr) << d.statusall;
     EXPECT_EQ(c->local_id, "\"Q\" Corp");
     EXPECT_EQ(c->remote_id, "peer.example.com $(id) `id` ]");
-    EXPECT_NE(c->text.find(" 198.51.100.1...203.0.113.5,peer \"two\" "), std::string::npos) << c->text;
+    EXPECT_NE(c->text.find(" 198.51.100.1...203.0.113.5,peer \"two\" "), std::string::npos)
+        << c->text;
     EXPECT_NE(c->text.find("with XAuth identity 'al ice\\'"), std::string::npos) << c->text;
     EXPECT_EQ(d.secrets, (std::vector<std::string>{
                              "EAP secret for \"al ice\\\"",
@@ -98,7 +102,8 @@ TEST(IpsecSafety, PayloadsAreQuotedOrLeftOutWithTheirTunnel) {
         EXPECT_EQ(p.rfind("line ", 0), std::string::npos) << p;
 }
 
-TEST(IpsecSafety, LiveAddressesAreQuotedOrLeaveTheirTunnelOut) {
+TEST(IpsecSafety, LiveAddressesAreQuotedOrLeaveTheirTunnelOut)
+{
     nsrun::Spec spec;
     spec.config_json = tunnels(R"("t1": {"local": {"type": "interface", "interface": "wan"},
         "remote": {"hostname": ["203.0.113.5"]}, "auth": {"secret": "k"}, "dpd": {"enable": false},
@@ -109,13 +114,16 @@ TEST(IpsecSafety, LiveAddressesAreQuotedOrLeaveTheirTunnelOut) {
     auto r = run_ipsec(spec);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(tree_entries(r).count("conf/t1.conf"), 0u);
-    EXPECT_EQ(file(r, tree + "/secrets/t1.secret"), "\"198.51.100.1 x\" 203.0.113.5 : PSK 0saw==\n");
-    EXPECT_EQ(r.err,
-              "config map ipsec: tunnel 't1': network.interface.lan.ipv4.netmask cannot be written to "
-              "/var/run/ipsec.d.new/conf/t1.conf (line break). Skipping tunnel\n");
+    EXPECT_EQ(file(r, tree + "/secrets/t1.secret"),
+              "\"198.51.100.1 x\" 203.0.113.5 : PSK 0saw==\n");
+    EXPECT_EQ(
+        r.err,
+        "config map ipsec: tunnel 't1': network.interface.lan.ipv4.netmask cannot be written to "
+        "/var/run/ipsec.d.new/conf/t1.conf (line break). Skipping tunnel\n");
 }
 
-std::vector<std::pair<std::string, std::string>> runtime_file(const std::string &path) {
+std::vector<std::pair<std::string, std::string>> runtime_file(const std::string &path)
+{
     std::vector<std::pair<std::string, std::string>> out;
     std::ifstream in(path);
     for (std::string line; std::getline(in, line);) {
@@ -127,7 +135,8 @@ std::vector<std::pair<std::string, std::string>> runtime_file(const std::string 
     return out;
 }
 
-TEST(IpsecSafety, TheDaemonLoadsTheExampleConfiguration) {
+TEST(IpsecSafety, TheDaemonLoadsTheExampleConfiguration)
+{
     nsrun::Spec spec;
     std::ifstream in(std::string(EXAMPLES_DIR) + "/office.json");
     std::stringstream json;
@@ -149,45 +158,55 @@ TEST(IpsecSafety, TheDaemonLoadsTheExampleConfiguration) {
     EXPECT_EQ(c.remote_id, "branch.example.com");
     EXPECT_EQ(c.local_auth, "pre-shared key");
     EXPECT_EQ(c.remote_auth, "pre-shared key");
-    EXPECT_NE(c.text.find("child:  192.168.1.0/24 === 10.50.0.0/16 TUNNEL"), std::string::npos) << c.text;
-    EXPECT_EQ(d.secrets, std::vector<std::string>{"IKE secret for fqdn:office.example.com fqdn:branch.example.com"});
+    EXPECT_NE(c.text.find("child:  192.168.1.0/24 === 10.50.0.0/16 TUNNEL"), std::string::npos)
+        << c.text;
+    EXPECT_EQ(d.secrets, std::vector<std::string>{
+                             "IKE secret for fqdn:office.example.com fqdn:branch.example.com"});
 }
 
-TEST(IpsecSafety, PassphraseWithAQuoteReachesTheDaemonAsBase64) {
+TEST(IpsecSafety, PassphraseWithAQuoteReachesTheDaemonAsBase64)
+{
     const auto &k = credentials();
-    std::string key = shell("printf 'a\"b c' > " + k.dir + "/quote.pass && openssl rsa -in " + k.dir +
-                            "/key.pem -aes256 -passout file:" + k.dir + "/quote.pass 2>/dev/null");
+    std::string key =
+        shell("printf 'a\"b c' > " + k.dir + "/quote.pass && openssl rsa -in " + k.dir +
+              "/key.pem -aes256 -passout file:" + k.dir + "/quote.pass 2>/dev/null");
     ASSERT_NE(key.find("ENCRYPTED"), std::string::npos) << key;
     nsrun::Spec spec;
-    spec.config_json = tunnels("\"x1\": {\"local\": {\"type\": \"interface\", \"interface\": \"wan\"}, "
-                               "\"remote\": {\"hostname\": [\"203.0.113.5\"]}, \"auth\": {\"type\": \"x509\", "
-                               "\"peer_verify\": \"cert\", \"private_key_passphrase\": \"a\\\"b c\", "
-                               "\"private_key\": " +
-                               quote(key) + ", \"cert\": " + quote(k.cert) + ", \"peer_cert\": " + quote(k.ca[0]) +
-                               "}}");
+    spec.config_json = tunnels(
+        "\"x1\": {\"local\": {\"type\": \"interface\", \"interface\": \"wan\"}, "
+        "\"remote\": {\"hostname\": [\"203.0.113.5\"]}, \"auth\": {\"type\": \"x509\", "
+        "\"peer_verify\": \"cert\", \"private_key_passphrase\": \"a\\\"b c\", "
+        "\"private_key\": " +
+        quote(key) + ", \"cert\": " + quote(k.cert) + ", \"peer_cert\": " + quote(k.ca[0]) + "}}");
     interface_up(spec, "wan", "198.51.100.1");
     auto r = run_ipsec(spec);
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(file(r, tree + "/secrets/x1.secret"), "198.51.100.1 203.0.113.5 : RSA \"x1.rsa\" 0sYSJiIGM=\n");
+    EXPECT_EQ(file(r, tree + "/secrets/x1.secret"),
+              "198.51.100.1 203.0.113.5 : RSA \"x1.rsa\" 0sYSJiIGM=\n");
 
     auto d = ike_check::load(ike_check::from_result(r));
     ASSERT_TRUE(d.started) << d.error << d.log;
     EXPECT_EQ(d.problems, std::vector<std::string>{});
-    EXPECT_EQ(d.secrets, std::vector<std::string>{"RSA private key from '/etc/ipsec.d/private/x1.rsa'"});
+    EXPECT_EQ(d.secrets,
+              std::vector<std::string>{"RSA private key from '/etc/ipsec.d/private/x1.rsa'"});
     const auto *c = d.connection("x1_policy0");
     ASSERT_NE(c, nullptr) << d.statusall;
     EXPECT_EQ(c->local_auth, "public key");
 }
 
-TEST(IpsecSafety, EveryFileGetsItsModeWhateverTheUmask) {
+TEST(IpsecSafety, EveryFileGetsItsModeWhateverTheUmask)
+{
     const auto &k = credentials();
     nsrun::Spec spec;
     spec.config_json = tunnels(
-        psk_tunnel("p", R"("xauth_client": {"enable": true, "username": "u", "password": "pw"})") + ", " +
-        wan_tunnel("x", "\"auth\": {\"type\": \"x509\", \"peer_ca_dn\": \"CN=ca\", \"private_key\": " +
-                                 quote(k.key) + ", \"cert\": " + quote(k.cert) + ", \"peer_ca\": " + quote(k.ca[0]) +
-                                 ", \"crls\": [{\"crl\": \"c\"}]}") +
-        ", " + wan_tunnel("r", "\"auth\": {\"type\": \"rsasig\", \"private_key\": " + quote(k.key) + "}"));
+        psk_tunnel("p", R"("xauth_client": {"enable": true, "username": "u", "password": "pw"})") +
+        ", " +
+        wan_tunnel("x",
+                   "\"auth\": {\"type\": \"x509\", \"peer_ca_dn\": \"CN=ca\", \"private_key\": " +
+                       quote(k.key) + ", \"cert\": " + quote(k.cert) +
+                       ", \"peer_ca\": " + quote(k.ca[0]) + ", \"crls\": [{\"crl\": \"c\"}]}") +
+        ", " +
+        wan_tunnel("r", "\"auth\": {\"type\": \"rsasig\", \"private_key\": " + quote(k.key) + "}"));
     interface_up(spec, "wan", "198.51.100.1");
     // Files left by an older run with other modes get theirs too.
     spec.files[conf] = "old\n";
@@ -223,52 +242,63 @@ TEST(IpsecSafety, EveryFileGetsItsModeWhateverTheUmask) {
     }
 }
 
-TEST(IpsecSafety, ReadOnlySecretsFileLeavesEverythingAsItWas) {
+TEST(IpsecSafety, ReadOnlySecretsFileLeavesEverythingAsItWas)
+{
     nsrun::Spec spec;
     spec.config_json = tunnels(psk_tunnel("t1"));
     interface_up(spec, "wan", "198.51.100.1");
     spec.files[conf] = "old conf\n";
     spec.files[secrets] = "old secrets\n";
     spec.files[tree + "/conf/live.conf"] = "live\n";
-    auto r = run_ipsec_after(spec, "mount --bind " + secrets + " " + secrets + " && mount -o remount,ro,bind " +
-                                       secrets);
+    auto r = run_ipsec_after(spec, "mount --bind " + secrets + " " + secrets +
+                                       " && mount -o remount,ro,bind " + secrets);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "config map ipsec: cannot open /var/run/ipsec.secrets: Read-only file system\n");
+    EXPECT_EQ(r.err,
+              "config map ipsec: cannot open /var/run/ipsec.secrets: Read-only file system\n");
     EXPECT_EQ(file(r, conf), "old conf\n");
     EXPECT_EQ(file(r, secrets), "old secrets\n");
     EXPECT_EQ(tree_entries(r), std::set<std::string>({"conf", "conf/live.conf"}));
     EXPECT_EQ(r.files.count(tree + ".new"), 0u);
 }
 
-TEST(IpsecSafety, FullTopLevelFileFailsTheRun) {
+TEST(IpsecSafety, FullTopLevelFileFailsTheRun)
+{
     nsrun::Spec spec;
     spec.config_json = tunnels(psk_tunnel("t1"));
     interface_up(spec, "wan", "198.51.100.1");
     // ipsec.conf on a file system of one page that is full.
-    auto r = run_ipsec_after(spec, "mkdir /run/small && mount -t tmpfs -o size=4k small /run/small && "
-                                   "head -c 4096 /dev/zero >/run/small/fill; touch /run/small/conf " +
-                                       conf + " && mount --bind /run/small/conf " + conf);
+    auto r = run_ipsec_after(spec,
+                             "mkdir /run/small && mount -t tmpfs -o size=4k small /run/small && "
+                             "head -c 4096 /dev/zero >/run/small/fill; touch /run/small/conf " +
+                                 conf + " && mount --bind /run/small/conf " + conf);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "config map ipsec: error writing /var/run/ipsec.conf: No space left on device\n");
+    EXPECT_EQ(r.err,
+              "config map ipsec: error writing /var/run/ipsec.conf: No space left on device\n");
     EXPECT_EQ(file(r, secrets), "include /var/run/ipsec.d/secrets/t1.secret\n");
 }
 
-TEST(IpsecSafety, TreeThatCannotBeWrittenNeverReplacesTheLiveOne) {
+TEST(IpsecSafety, TreeThatCannotBeWrittenNeverReplacesTheLiveOne)
+{
     nsrun::Spec spec;
     // A certificate revocation list larger than the space left.
     spec.config_json = tunnels(
         psk_tunnel("t1") + ", " +
-        wan_tunnel("x", "\"auth\": {\"type\": \"x509\", \"peer_ca_dn\": \"CN=ca\", \"crls\": [{\"crl\": \"" +
-                                 std::string(512 * 1024, 'c') + "\"}]}"));
+        wan_tunnel(
+            "x",
+            "\"auth\": {\"type\": \"x509\", \"peer_ca_dn\": \"CN=ca\", \"crls\": [{\"crl\": \"" +
+                std::string(512 * 1024, 'c') + "\"}]}"));
     interface_up(spec, "wan", "198.51.100.1");
     spec.files[conf] = "old conf\n";
     spec.files[secrets] = "old secrets\n";
     spec.files[tree + "/conf/live.conf"] = "live\n";
-    auto r = run_ipsec_after(spec,
-                             "mount -o remount,size=4m /run && dd if=/dev/zero of=/run/fill bs=64k 2>/dev/null; "
-                             "truncate -s -256k /run/fill");
+    auto r = run_ipsec_after(
+        spec,
+        "mount -o remount,size=4m /run && dd if=/dev/zero of=/run/fill bs=64k 2>/dev/null; "
+        "truncate -s -256k /run/fill");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "config map ipsec: error writing /var/run/ipsec.d.new/crls/x0.crl: No space left on device\n");
+    EXPECT_EQ(
+        r.err,
+        "config map ipsec: error writing /var/run/ipsec.d.new/crls/x0.crl: No space left on device\n");
     EXPECT_EQ(file(r, conf), "old conf\n");
     EXPECT_EQ(file(r, secrets), "old secrets\n");
     EXPECT_EQ(tree_entries(r), std::set<std::string>({"conf", "conf/live.conf"}));

@@ -18,13 +18,15 @@ struct capture {
     FILE *f = open_memstream(&buf, &len);
     text_file out{f, "/var/run/ipsec.d.new/conf/t1.conf", "t1"};
 
-    capture() {
+    capture()
+    {
         log_init("ipsec writer test", 0, 1);
         testing::internal::CaptureStderr();
     }
     ~capture() { free(buf); }
     // The file's text and the messages, once.
-    std::pair<std::string, std::string> end() {
+    std::pair<std::string, std::string> end()
+    {
         fclose(f);
         std::string messages = testing::internal::GetCapturedStderr();
         return {std::string(buf, len), messages};
@@ -36,7 +38,8 @@ struct conf_case {
     const char *line;  // nullptr: left out
 };
 
-TEST(IpsecConfWriter, ValuesAreBareOnlyWhereTheDaemonReadsThemBackUnchanged) {
+TEST(IpsecConfWriter, ValuesAreBareOnlyWhereTheDaemonReadsThemBackUnchanged)
+{
     const conf_case cases[] = {
         {"198.51.100.1", "\tleft=198.51.100.1\n"},
         {"", "\tleft=\n"},
@@ -56,7 +59,8 @@ TEST(IpsecConfWriter, ValuesAreBareOnlyWhereTheDaemonReadsThemBackUnchanged) {
     };
     for (const auto &c : cases) {
         capture cap;
-        bool written = conf_option(cap.out, "left", {{c.value, "network.interface.wan.ipv4.address"}});
+        bool written =
+            conf_option(cap.out, "left", {{c.value, "network.interface.wan.ipv4.address"}});
         auto [text, messages] = cap.end();
         EXPECT_EQ(written, c.line != nullptr) << c.value;
         EXPECT_EQ(text, c.line ? c.line : "") << c.value;
@@ -64,51 +68,72 @@ TEST(IpsecConfWriter, ValuesAreBareOnlyWhereTheDaemonReadsThemBackUnchanged) {
             EXPECT_EQ(messages, "");
         } else {
             // One message naming where the value came from, never the value.
-            EXPECT_EQ(messages, "ipsec writer test: tunnel 't1': network.interface.wan.ipv4.address cannot be "
-                                "written to /var/run/ipsec.d.new/conf/t1.conf (line break). Skipping tunnel\n");
+            EXPECT_EQ(
+                messages,
+                "ipsec writer test: tunnel 't1': network.interface.wan.ipv4.address cannot be "
+                "written to /var/run/ipsec.d.new/conf/t1.conf (line break). Skipping tunnel\n");
         }
     }
 }
 
-TEST(IpsecConfWriter, QuotedOptionsEscapeQuoteAndBackslash) {
+TEST(IpsecConfWriter, QuotedOptionsEscapeQuoteAndBackslash)
+{
     capture cap;
     EXPECT_TRUE(conf_option(cap.out, "leftid", {{"fqdn:a\"b\\c d'e", "p"}}, QUOTE_ALWAYS));
     EXPECT_TRUE(conf_option(cap.out, "leftcert", {"t1", ".cert"}, QUOTE_ALWAYS));
     EXPECT_EQ(cap.end().first, "\tleftid=\"fqdn:a\\\"b\\\\c d'e\"\n\tleftcert=\"t1.cert\"\n");
 }
 
-TEST(IpsecConfWriter, UpdownArgumentsAreShellWords) {
+TEST(IpsecConfWriter, UpdownArgumentsAreShellWords)
+{
     capture cap;
     EXPECT_TRUE(conf_option(cap.out, "leftupdown",
-                            {"/bin/ipsec-updown.sh", " -l ", {"192.168.1.0/24", "a", true}, " -i ",
-                             {"%dynamic", "b", true}, " -x ", {"$(reboot) `id`", "c", true}, " -n ", "1"},
+                            {"/bin/ipsec-updown.sh",
+                             " -l ",
+                             {"192.168.1.0/24", "a", true},
+                             " -i ",
+                             {"%dynamic", "b", true},
+                             " -x ",
+                             {"$(reboot) `id`", "c", true},
+                             " -n ",
+                             "1"},
                             QUOTE_ALWAYS));
-    EXPECT_TRUE(conf_option(cap.out, "leftupdown", {"/bin/x -l ", {"a'b\\c", "a", true}}, QUOTE_ALWAYS));
-    EXPECT_EQ(cap.end().first,
-              "\tleftupdown=\"/bin/ipsec-updown.sh -l 192.168.1.0/24 -i %dynamic -x '$(reboot) `id`' -n 1\"\n"
-              "\tleftupdown=\"/bin/x -l 'a'\\\\''b\\\\c'\"\n");
+    EXPECT_TRUE(
+        conf_option(cap.out, "leftupdown", {"/bin/x -l ", {"a'b\\c", "a", true}}, QUOTE_ALWAYS));
+    EXPECT_EQ(
+        cap.end().first,
+        "\tleftupdown=\"/bin/ipsec-updown.sh -l 192.168.1.0/24 -i %dynamic -x '$(reboot) `id`' -n 1\"\n"
+        "\tleftupdown=\"/bin/x -l 'a'\\\\''b\\\\c'\"\n");
 }
 
-TEST(IpsecConfWriter, WhatIsLeftOutAndWhy) {
+TEST(IpsecConfWriter, WhatIsLeftOutAndWhy)
+{
     capture cap;
     // A value in pieces: the message names the piece that broke it.
     EXPECT_FALSE(conf_option(cap.out, "leftsubnet",
-                             {{"10.0.0.0/8", "x.local.custom"}, "[", {"tcp", "x.local.protocol"}, "/",
-                              {"80\nauto=start", "x.local.port"}, "]"}));
-    EXPECT_FALSE(conf_option(cap.out, "righthostssequence", {{"seq\nx", "x.remote.hostname_selection"}},
-                             QUOTE_AS_NEEDED, LEAVE_OUT_OPTION));
+                             {{"10.0.0.0/8", "x.local.custom"},
+                              "[",
+                              {"tcp", "x.local.protocol"},
+                              "/",
+                              {"80\nauto=start", "x.local.port"},
+                              "]"}));
+    EXPECT_FALSE(conf_option(cap.out, "righthostssequence",
+                             {{"seq\nx", "x.remote.hostname_selection"}}, QUOTE_AS_NEEDED,
+                             LEAVE_OUT_OPTION));
     EXPECT_FALSE(conf_option(cap.out, {"esp x", "x.type"}, {"aes128!"}));
     EXPECT_FALSE(conf_section(cap.out, {{"t 1", "x"}, "_policy", "0"}));
     EXPECT_TRUE(conf_section(cap.out, {{"t-1_a", "x"}, "_policy", "0"}));
     auto [text, messages] = cap.end();
     EXPECT_EQ(text, "conn t-1_a_policy0\n");
     const std::string file = " cannot be written to /var/run/ipsec.d.new/conf/t1.conf ";
-    EXPECT_EQ(messages, "ipsec writer test: tunnel 't1': x.local.port" + file + "(line break). Skipping tunnel\n" +
+    EXPECT_EQ(messages, "ipsec writer test: tunnel 't1': x.local.port" + file +
+                            "(line break). Skipping tunnel\n" +
                             "ipsec writer test: tunnel 't1': x.remote.hostname_selection" + file +
                             "(line break); option righthostssequence left out\n" +
                             "ipsec writer test: tunnel 't1': x.type" + file +
-                            "(not an option name). Skipping tunnel\n" + "ipsec writer test: tunnel 't1': x" +
-                            file + "(not a plain name). Skipping tunnel\n");
+                            "(not an option name). Skipping tunnel\n" +
+                            "ipsec writer test: tunnel 't1': x" + file +
+                            "(not a plain name). Skipping tunnel\n");
 }
 
 struct selector_case {
@@ -116,7 +141,8 @@ struct selector_case {
     const char *written;  // nullptr: the entry is left out
 };
 
-TEST(IpsecSecretsWriter, EachSelectorStaysOneSelector) {
+TEST(IpsecSecretsWriter, EachSelectorStaysOneSelector)
+{
     const selector_case cases[] = {
         {"fqdn:router.example.com", "fqdn:router.example.com"},
         {"203.0.113.5,203.0.113.6", "203.0.113.5,203.0.113.6"},
@@ -140,11 +166,12 @@ TEST(IpsecSecretsWriter, EachSelectorStaysOneSelector) {
     };
     for (const auto &c : cases) {
         capture cap;
-        bool written = secrets_entry(cap.out, {{c.value, "vpn.ipsec.tunnel.t1.remote.id.raw_id"}, "right"},
-                                     "PSK 0saw==");
+        bool written = secrets_entry(
+            cap.out, {{c.value, "vpn.ipsec.tunnel.t1.remote.id.raw_id"}, "right"}, "PSK 0saw==");
         auto [text, messages] = cap.end();
         EXPECT_EQ(written, c.written != nullptr) << c.value;
-        EXPECT_EQ(text, c.written ? std::string(c.written) + " right : PSK 0saw==\n" : "") << c.value;
+        EXPECT_EQ(text, c.written ? std::string(c.written) + " right : PSK 0saw==\n" : "")
+            << c.value;
         // One message when left out, which never holds the value.
         EXPECT_EQ(messages.empty(), c.written != nullptr) << c.value;
         if (!c.written) {
@@ -153,7 +180,8 @@ TEST(IpsecSecretsWriter, EachSelectorStaysOneSelector) {
     }
 }
 
-TEST(IpsecSecretsWriter, SecretsAreQuotedOrBase64) {
+TEST(IpsecSecretsWriter, SecretsAreQuotedOrBase64)
+{
     EXPECT_EQ(secrets_text("pw"), "\"pw\"");
     EXPECT_EQ(secrets_text(""), "\"\"");
     EXPECT_EQ(secrets_text("p'w \\ $(x) `y` ]"), "\"p'w \\ $(x) `y` ]\"");
@@ -163,7 +191,8 @@ TEST(IpsecSecretsWriter, SecretsAreQuotedOrBase64) {
     EXPECT_EQ(secrets_base64("s3cret"), "0sczNjcmV0");
 }
 
-TEST(IpsecSecretsWriter, EmptySelectorsKeepTheirPlace) {
+TEST(IpsecSecretsWriter, EmptySelectorsKeepTheirPlace)
+{
     // No user name, and a remote end without hosts, as written all along.
     capture cap;
     EXPECT_TRUE(secrets_entry(cap.out, {""}, "XAUTH \"pw\""));
@@ -171,7 +200,8 @@ TEST(IpsecSecretsWriter, EmptySelectorsKeepTheirPlace) {
     EXPECT_EQ(cap.end().first, " : XAUTH \"pw\"\n198.51.100.1  : PSK 0saw==\n");
 }
 
-TEST(IpsecNames, OnlyPlainKeys) {
+TEST(IpsecNames, OnlyPlainKeys)
+{
     EXPECT_TRUE(plain_name("hq_1-b"));
     EXPECT_FALSE(plain_name(""));
     EXPECT_FALSE(plain_name("a b"));

@@ -59,9 +59,13 @@ done
 ipsec statusall >$I/statusall 2>&1
 )sh";
 
-bool starts_with(const std::string &s, const std::string &prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
+bool starts_with(const std::string &s, const std::string &prefix)
+{
+    return s.compare(0, prefix.size(), prefix) == 0;
+}
 
-std::vector<std::string> lines_of(const std::string &text) {
+std::vector<std::string> lines_of(const std::string &text)
+{
     std::vector<std::string> out;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);)
@@ -71,7 +75,8 @@ std::vector<std::string> lines_of(const std::string &text) {
 
 // Connections the daemon should end up with: those of the file and of the
 // tree files it includes.
-size_t count_connections(const Files &files) {
+size_t count_connections(const Files &files)
+{
     size_t n = 0;
     auto count = [&n](const std::string &text) {
         for (const auto &line : lines_of(text))
@@ -90,7 +95,8 @@ size_t count_connections(const Files &files) {
 }
 
 // "[id] uses pre-shared key authentication" -> id and "pre-shared key".
-void side_of(const std::string &rest, std::string &id, std::string &auth) {
+void side_of(const std::string &rest, std::string &id, std::string &auth)
+{
     std::string tail = rest;
     if (!rest.empty() && rest[0] == '[') {
         size_t close = rest.rfind("] uses ");
@@ -105,7 +111,8 @@ void side_of(const std::string &rest, std::string &id, std::string &auth) {
         auth = tail.substr(uses + 5, end - uses - 5);
 }
 
-void parse_statusall(Report &r) {
+void parse_statusall(Report &r)
+{
     bool in_connections = false;
     for (const auto &line : lines_of(r.statusall)) {
         if (line == "Connections:") {
@@ -141,7 +148,8 @@ void parse_statusall(Report &r) {
     }
 }
 
-void parse_log(Report &r) {
+void parse_log(Report &r)
+{
     const std::string loaded = "loaded ";
     for (const auto &line : lines_of(r.log)) {
         // "00[CFG] message": what the daemon makes of the files is in the
@@ -151,11 +159,12 @@ void parse_log(Report &r) {
             continue;
         std::string text = line.substr(group + 6);
         std::string bare = text.substr(std::min(text.size(), text.find_first_not_of(' ')));
-        if (starts_with(bare, "loaded ") &&
-            (bare.find(" secret for ") != std::string::npos || bare.find(" private key from ") != std::string::npos))
+        if (starts_with(bare, "loaded ") && (bare.find(" secret for ") != std::string::npos ||
+                                             bare.find(" private key from ") != std::string::npos))
             r.secrets.push_back(bare.substr(loaded.size()));
-        static const char *const refusals[] = {"failed",    "invalid", "skipped", "missing", "unable to",
-                                               "not found", "no such", "error",   "unknown"};
+        static const char *const refusals[] = {"failed",  "invalid",   "skipped",
+                                               "missing", "unable to", "not found",
+                                               "no such", "error",     "unknown"};
         bool refused = starts_with(bare, "line ");  // a secrets line it could not parse
         for (const char *word : refusals)
             refused = refused || bare.find(word) != std::string::npos;
@@ -166,7 +175,8 @@ void parse_log(Report &r) {
     }
 }
 
-void parse_starter(Report &r, const std::string &out) {
+void parse_starter(Report &r, const std::string &out)
+{
     std::set<std::string> unknown;
     for (const auto &line : lines_of(out)) {
         const std::string keyword = "# unknown keyword '";
@@ -186,14 +196,16 @@ void parse_starter(Report &r, const std::string &out) {
 
 }  // namespace
 
-const Connection *Report::connection(const std::string &name) const {
+const Connection *Report::connection(const std::string &name) const
+{
     for (const auto &c : connections)
         if (c.name == name)
             return &c;
     return nullptr;
 }
 
-Files from_result(const nsrun::Result &r) {
+Files from_result(const nsrun::Result &r)
+{
     Files f;
     auto get = [&r](const std::string &path) {
         auto it = r.files.find(path);
@@ -207,12 +219,14 @@ Files from_result(const nsrun::Result &r) {
     return f;
 }
 
-Report load(const Files &files) {
+Report load(const Files &files)
+{
     Report report;
     nsrun::Spec spec;
     spec.has_config = false;
     spec.program = "unshare";
-    spec.args = {"--net", "--pid", "--fork", "sh", dir + "/check.sh", std::to_string(count_connections(files))};
+    spec.args = {"--net", "--pid",           "--fork",
+                 "sh",    dir + "/check.sh", std::to_string(count_connections(files))};
     spec.files[dir + "/check.sh"] = script;
     spec.files[dir + "/strongswan.conf"] = strongswan_conf;
     spec.files[dir + "/ipsec.conf"] = files.conf;
@@ -238,7 +252,8 @@ Report load(const Files &files) {
         return it == r.files.end() ? std::string() : it->second;
     };
     if (r.status != 0) {
-        report.error = "ike_check: set-up failed (status " + std::to_string(r.status) + "): " + r.err;
+        report.error =
+            "ike_check: set-up failed (status " + std::to_string(r.status) + "): " + r.err;
         return report;
     }
     report.statusall = get("statusall");
