@@ -111,8 +111,20 @@ FILE *file_create(const char *path, int flags)
     // A private file is created 0600 at once, so that it is never readable by
     // others even for a moment; fchmod then fixes the umask's cut and the
     // mode an older file kept through O_CREAT.
-    unique_fd fd(open(path, oflags, mode));
-    if (!fd || fchmod(fd.get(), mode) != 0)
+    // Only a regular file is a generated file: a device, FIFO or socket
+    // planted under the name must neither block the run nor have its mode
+    // changed (O_NONBLOCK keeps the open of a FIFO from waiting for a reader).
+    unique_fd fd(open(path, oflags | O_NONBLOCK, mode));
+    if (!fd)
+        return nullptr;
+    struct stat st;
+    if (fstat(fd.get(), &st) != 0)
+        return nullptr;
+    if (!S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    if (fcntl(fd.get(), F_SETFL, O_WRONLY) != 0 || fchmod(fd.get(), mode) != 0)
         return nullptr;
     FILE *f = fdopen(fd.get(), "w");
     if (f)

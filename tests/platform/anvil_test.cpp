@@ -207,8 +207,23 @@ TEST(Files, FinishReportsAFullDevice)
     errno = 0;
     EXPECT_EQ(file_finish(f, 1), 0);
     EXPECT_EQ(errno, ENOSPC);
-    EXPECT_EQ(file_write("/dev/full", "x"), 0);
     EXPECT_EQ(file_finish(nullptr, 0), 0);
+}
+
+TEST(Files, CreateRefusesWhatIsNotARegularFile)
+{
+    // Neither blocks on a FIFO without a reader nor touches a device's mode.
+    TempDir d;
+    std::string fifo = d / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0640), 0);
+    errno = 0;
+    EXPECT_EQ(file_create(fifo.c_str(), FILE_PUBLIC), nullptr);
+    EXPECT_EQ(mode_of(fifo), 0640u);
+    mode_t before = mode_of("/dev/null");
+    EXPECT_EQ(file_write("/dev/null", "x"), 0);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(mode_of("/dev/null"), before);
+    EXPECT_EQ(file_create(d.path.c_str(), FILE_PUBLIC), nullptr);
 }
 
 TEST(Text, OneLine)
