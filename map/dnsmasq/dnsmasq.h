@@ -9,13 +9,11 @@
 extern "C" {
 #endif
 
-/* The config_maps handler: 0 once the file was opened and written, 1 when
- * /var/run/dnsmasq.conf cannot be opened.  Arguments are ignored. */
+/* The config_maps handler: 0 when /var/run/dnsmasq.conf (and the sniffer
+ * file, when domain policies are configured) was written whole, 1 when a
+ * file could not be opened or written (logged, naming the file).
+ * Arguments are ignored. */
 int map_dnsmasq(config_t *config, int argc, char **argv);
-
-/* Appends the DHCP lines of one interface node (and, for interface types
- * that carry no DHCP service themselves, of its protocol nodes). */
-void write_dnsmasq_interface(FILE *out, network_node *node);
 
 /* 1 when some passthrough interface of the model sits on this device: such
  * a device is handed through to a client and dnsmasq must stay off it. */

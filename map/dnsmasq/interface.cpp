@@ -10,6 +10,7 @@
 
 #include "anvil.h"
 #include "dnsmasq.h"
+#include "internal.h"
 #include "network.h"
 #include "quill.h"
 #include "text.h"
@@ -19,6 +20,8 @@ namespace {
 using namespace dnsmasq;
 
 constexpr int min_lease_time = 120;
+// Most data one DHCP option carries.
+constexpr size_t max_option_data = 255;
 
 std::string_view get(config_node *cfg, const std::string &path)
 {
@@ -31,50 +34,52 @@ std::string_view before_last(std::string_view s, char c)
     return pos == std::string_view::npos ? s : s.substr(0, pos);
 }
 
-int print(std::FILE *out, std::string_view s)
+// Appends ",<value>" as put() writes it, or nothing when put() refuses it.
+bool put_item(std::string &line, const char *value, field f, const origin &from)
 {
-    return std::fprintf(out, "%.*s", int(s.size()), s.data());
+    size_t mark = line.size();
+    line += ',';
+    if (put(line, value, f, from))
+        return true;
+    line.resize(mark);
+    return false;
 }
 
 // One value of a gateway/DNS/NTP/WINS option: "auto" lets dnsmasq put in
 // its own address on that interface, "custom" the configured one; anything
 // else contributes no value.
-void write_server_value(std::FILE *out, config_node *cfg, const std::string &key, std::string_view tag)
+void put_server_value(std::string &line, config_node *cfg, const std::string &key)
 {
     std::string_view mode = get(cfg, key);
     if (mode == "auto") {
-        std::fputs(",0.0.0.0", out);
+        line += ",0.0.0.0";
     } else if (mode == "custom") {
-        std::string_view custom = get(cfg, key + "_custom");
+        std::string custom_key = key + "_custom";
+        const char *custom = config_get_string(cfg, custom_key.c_str());
         // A bare comma would be an empty address, which dnsmasq refuses
         // to start with.
-        if (custom.empty()) {
-            std::string k = key, t(tag);
-            log_error("Ignoring %s of '%s': \"custom\" without %s_custom", k.c_str(), t.c_str(), k.c_str());
-            return;
-        }
-        if (fits_line(custom, key + "_custom", tag)) {
-            std::fputc(',', out);
-            print(out, custom);
-        }
+        if (!custom || !*custom)
+            ignore({cfg, custom_key}, "\"custom\" is chosen but no address is set");
+        else
+            put_item(line, custom, field::ipv4, {cfg, custom_key});
     }
 }
 
 void write_server_option(std::FILE *out, config_node *cfg, std::string_view tag, const char *option,
                          const char *name, const char *comment)
 {
-    std::fprintf(out, "dhcp-option=net:%.*s,%s", int(tag.size()), tag.data(), option);
-    write_server_value(out, cfg, "dhcp_server.advanced.primary_" + std::string(name), tag);
-    write_server_value(out, cfg, "dhcp_server.advanced.secondary_" + std::string(name), tag);
-    std::fprintf(out, " # %s\n", comment);
+    std::string line = "dhcp-option=net:" + std::string(tag) + "," + option;
+    put_server_value(line, cfg, "dhcp_server.advanced.primary_" + std::string(name));
+    put_server_value(line, cfg, "dhcp_server.advanced.secondary_" + std::string(name));
+    line += " # ";
+    line += comment;
+    write_line(out, line, {cfg, ""});
 }
 
 void write_range(std::FILE *out, config_node *cfg, std::string_view tag, std::string_view prefix)
 {
     std::string_view start = get(cfg, "dhcp_server.lease_start");
     std::string_view end = get(cfg, "dhcp_server.lease_end");
-    if (!fits_line(start, "dhcp_server.lease_start", tag) || !fits_line(end, "dhcp_server.lease_end", tag))
-        return;
     int lease = config_get_duration(cfg, "dhcp_server.lease_time");
     if (lease < min_lease_time)
         lease = min_lease_time;
@@ -93,41 +98,60 @@ void write_range(std::FILE *out, config_node *cfg, std::string_view tag, std::st
         last = end;
     else
         last = std::string(start_full ? before_last(start, '.') : prefix) + "." + std::string(end);
-    std::fprintf(out, "dhcp-range=%s,%s,%s,%ds\n", range_tag(tag).c_str(), first.c_str(), last.c_str(), lease);
+
+    std::string line = "dhcp-range=" + range_tag(tag);
+    if (!put_item(line, first.c_str(), field::ipv4, {cfg, "dhcp_server.lease_start"}) ||
+        !put_item(line, last.c_str(), field::ipv4, {cfg, "dhcp_server.lease_end"}))
+        return;
+    line += "," + std::to_string(lease) + "s";
+    write_line(out, line, {cfg, "dhcp_server"});
 }
 
-void write_custom_value(std::FILE *out, config_node *option, std::string_view datatype)
+// The value of a custom option, by its datatype, or false when it has
+// none that dnsmasq would take.
+bool put_custom_value(std::string &line, config_node *option, std::string_view datatype)
 {
     if (datatype == "ipv4") {
         unique_sl list(config_get_string_list(option, "value_ipv4_list"));
-        unique_text joined(sl_join(list.get(), ","));
-        std::fprintf(out, ",%s", joined ? joined.get() : "");
-    } else if (datatype == "str") {
-        escaped value(config_get_string(option, "value_str"));
-        std::fprintf(out, ",\"%s\"", value.c_str());
-    } else if (datatype == "hex") {
-        std::fprintf(out, ",%s", regroup_hex(text_or_empty(config_get_string(option, "value_hex"))).c_str());
-    } else {
-        int bytes = config_get_int(option, "value_bytes");
-        const char *suffix = datatype == "1byte" ? "b" : datatype == "2byte" ? "s" : datatype == "4byte" ? "i" : "";
-        std::fprintf(out, ",%d%s", bytes, suffix);
-    }
-}
-
-// Of the values an option may carry, the one its datatype selects.
-bool custom_value_fits(config_node *option, std::string_view datatype, std::string_view tag)
-{
-    if (datatype == "ipv4") {
-        unique_sl list(config_get_string_list(option, "value_ipv4_list"));
+        size_t written = 0;
         for (size_t i = 0; i < sl_len(list.get()); ++i)
-            if (!fits_line(sl_get(list.get(), i), "custom option address", tag))
-                return false;
+            if (put_item(line, sl_get(list.get(), i), field::ipv4, {option, "value_ipv4_list", int(i)}))
+                ++written;
+        // dnsmasq refuses an address option that ends in a comma, and an
+        // address list option without addresses is no valid option.
+        if (written == 0) {
+            ignore({option, "value_ipv4_list"}, "an ipv4 option needs at least one address");
+            return false;
+        }
+        if (written * 4 > max_option_data) {
+            ignore({option, "value_ipv4_list"}, "more addresses than one DHCP option carries");
+            return false;
+        }
         return true;
     }
-    if (datatype == "str")
-        return fits_line(text_or_empty(config_get_string(option, "value_str")), "custom option string", tag);
-    if (datatype == "hex")
-        return fits_line(text_or_empty(config_get_string(option, "value_hex")), "custom option hex value", tag);
+    if (datatype == "str") {
+        const char *value = config_get_string(option, "value_str");
+        if (text_or_empty(value).size() > max_option_data) {
+            ignore({option, "value_str"}, "longer than one DHCP option carries");
+            return false;
+        }
+        return put_item(line, value ? value : "", field::quoted, {option, "value_str"});
+    }
+    if (datatype == "hex") {
+        std::string digits;
+        if (!put(digits, config_get_string(option, "value_hex"), field::hex, {option, "value_hex"}))
+            return false;
+        if ((digits.size() + 1) / 2 > max_option_data) {
+            ignore({option, "value_hex"}, "longer than one DHCP option carries");
+            return false;
+        }
+        line += ',';
+        line += regroup_hex(digits);
+        return true;
+    }
+    int bytes = config_get_int(option, "value_bytes");
+    const char *suffix = datatype == "1byte" ? "b" : datatype == "2byte" ? "s" : datatype == "4byte" ? "i" : "";
+    line += "," + std::to_string(bytes) + suffix;
     return true;
 }
 
@@ -137,90 +161,81 @@ void write_custom_options(std::FILE *out, config_node *cfg, std::string_view tag
     for (config_node *o = config_array_first(options); o; o = config_array_next(o)) {
         if (!config_get_bool(o, "enable"))
             continue;
-        std::string_view datatype = text_or_empty(config_get_string(o, "datatype"));
-        if (!custom_value_fits(o, datatype, tag))
+        std::string line = std::string("dhcp-option") + (config_get_bool(o, "force") ? "-force" : "") + "=net:" +
+                           std::string(tag) + "," + std::to_string(config_get_int(o, "option"));
+        if (!put_custom_value(line, o, text_or_empty(config_get_string(o, "datatype"))))
             continue;
-        std::fprintf(out, "dhcp-option%s=net:%.*s,%d", config_get_bool(o, "force") ? "-force" : "", int(tag.size()),
-                     tag.data(), int(config_get_int(o, "option")));
-        write_custom_value(out, o, datatype);
-        std::string_view name = text_or_empty(config_get_string(o, "name"));
         // The name is only a comment: a bad one is dropped, the option kept.
-        if (!name.empty() && fits_line(name, "custom option name", tag)) {
-            std::fputs(" # ", out);
-            print(out, name);
+        const char *name = config_get_string(o, "name");
+        if (name && *name) {
+            size_t mark = line.size();
+            line += " # ";
+            if (!put(line, name, field::comment, {o, "name"}))
+                line.resize(mark);
         }
-        std::fputc('\n', out);
+        write_line(out, line, {o, ""});
     }
 }
 
-// The first lease of an address wins: dnsmasq would refuse to start on two
-// dhcp-host lines with one address.
-void write_static_leases(std::FILE *out, config_node *cfg, std::string_view tag)
+// The first lease of an address wins, over the whole file: dnsmasq would
+// refuse to start on two dhcp-host lines with one address.
+void write_static_leases(output &out, config_node *cfg, std::string_view tag)
 {
-    unique_sl written;
     config_node *leases = config_array(cfg, "dhcp_server.advanced.static_lease");
     for (config_node *l = config_array_first(leases); l; l = config_array_next(l)) {
-        std::string_view ip = text_or_empty(config_get_string(l, "ip"));
-        std::string_view mac = text_or_empty(config_get_string(l, "mac"));
-        std::string_view name = text_or_empty(config_get_string(l, "name"));
-        if (!fits_line(ip, "static lease address", tag) || !fits_line(mac, "static lease MAC", tag) ||
-            !fits_line(name, "static lease name", tag))
+        const char *ip = config_get_string(l, "ip");
+        const char *mac = config_get_string(l, "mac");
+        const char *name = config_get_string(l, "name");
+        std::string line = "dhcp-host=";
+        if (!put(line, mac, field::mac, {l, "mac"}))
             continue;
-        std::string ip_text(ip);
-        if (sl_find(written.get(), ip_text.c_str())) {
-            std::string who(name.empty() ? mac : name);
-            log_error("Duplicate static IP detected, IP address '%s' for '%s' is ignored.", ip_text.c_str(),
-                      who.c_str());
+        const char *who = mac;
+        // A lease is still a lease without its host name.
+        if (name && *name && put_item(line, name, field::host, {l, "name"}))
+            who = name;
+        if (!put_item(line, ip, field::ipv4, {l, "ip"}))
+            continue;
+        if (out.leased.count(std::string_view(ip))) {
+            log_error("Duplicate static IP detected, IP address '%s' for '%s' is ignored.", ip, who);
             continue;
         }
-        written.reset(sl_append(written.release(), ip_text.c_str()));
-        std::fputs("dhcp-host=", out);
-        print(out, mac);
-        if (!name.empty()) {
-            std::fputc(',', out);
-            print(out, name);
-        }
-        std::fprintf(out, ",%s,net:%.*s\n", ip_text.c_str(), int(tag.size()), tag.data());
+        line += ",net:";
+        line += tag;
+        if (write_line(out.file, line, {l, ""}))
+            out.leased.emplace(ip);
     }
 }
 
 void write_boot(std::FILE *out, config_node *cfg, std::string_view tag)
 {
-    std::string_view bootfile_raw = get(cfg, "dhcp_server.advanced.bootfile");
-    std::string_view tftp_raw = get(cfg, "dhcp_server.advanced.tftp_server");
+    const std::string bootfile_key = "dhcp_server.advanced.bootfile";
+    const std::string tftp_key = "dhcp_server.advanced.tftp_server";
+    const char *bootfile_raw = config_get_string(cfg, bootfile_key.c_str());
+    const char *tftp_raw = config_get_string(cfg, tftp_key.c_str());
     // A value that cannot be written is treated as not configured.
-    std::string bootfile_text(fits_line(bootfile_raw, "dhcp_server.advanced.bootfile", tag) ? bootfile_raw : "");
-    std::string tftp_text(fits_line(tftp_raw, "dhcp_server.advanced.tftp_server", tag) ? tftp_raw : "");
-    std::string bootfile = escaped(bootfile_text.c_str()).field();
-    std::string tftp = escaped(tftp_text.c_str()).field();
-    const int tag_len = int(tag.size());
+    std::string bootfile, tftp;
+    bool has_bootfile = bootfile_raw && *bootfile_raw && put(bootfile, bootfile_raw, field::text, {cfg, bootfile_key});
+    bool has_tftp = tftp_raw && *tftp_raw && put(tftp, tftp_raw, field::text, {cfg, tftp_key});
+    const std::string net = "net:" + std::string(tag) + ",";
 
-    if (!tftp_text.empty()) {
-        std::fprintf(out, "dhcp-option=net:%.*s,%d,%s # tftp server\n", tag_len, tag.data(), 66, tftp.c_str());
-        std::fprintf(out, "dhcp-boot=net:%.*s,", tag_len, tag.data());
-        if (!bootfile_text.empty())
-            std::fprintf(out, "%s", bootfile.c_str());
-        std::fprintf(out, ",,%s # bootp server\n", tftp.c_str());
-    } else if (!bootfile_text.empty()) {
-        std::fprintf(out, "dhcp-boot=net:%.*s,%s # bootp server\n", tag_len, tag.data(), bootfile.c_str());
+    if (has_tftp) {
+        write_line(out, "dhcp-option=" + net + "66," + tftp + " # tftp server", {cfg, tftp_key});
+        write_line(out, "dhcp-boot=" + net + bootfile + ",," + tftp + " # bootp server", {cfg, tftp_key});
+    } else if (has_bootfile) {
+        write_line(out, "dhcp-boot=" + net + bootfile + " # bootp server", {cfg, bootfile_key});
     }
 }
 
-void write_relay(std::FILE *out, config_node *cfg, std::string_view tag, std::string_view local)
+void write_relay(std::FILE *out, config_node *cfg, std::string_view local)
 {
     for (config_node *r = config_array_first(config_array(cfg, "dhcp_relay")); r; r = config_array_next(r)) {
-        std::string_view address = text_or_empty(config_get_string(r, "address"));
-        if (!fits_line(address, "dhcp_relay address", tag))
-            continue;
-        print(out, "dhcp-relay=");
-        print(out, local);
-        std::fputc(',', out);
-        print(out, address);
-        std::fputc('\n', out);
+        std::string line = "dhcp-relay=" + std::string(local);
+        if (put_item(line, config_get_string(r, "address"), field::ipv4, {r, "address"}))
+            write_line(out, line, {r, ""});
     }
 }
 
-void write_static(std::FILE *out, network_node *node)
+void write_static(output &out, network_node *node)
 {
     config_node *cfg = network_config(node);
     std::string_view tag = text_or_empty(network_name(node));
@@ -228,55 +243,53 @@ void write_static(std::FILE *out, network_node *node)
     if (!device || device_has_passthrough(device))
         return;
 
-    std::string_view address = get(cfg, "address");
-    if (!fits_line(address, "address", tag))
+    // Without an address there is nothing to serve or relay from.
+    const char *address = config_get_string(cfg, "address");
+    if (!address || !*address)
         return;
-    std::string local(before_last(address, '/'));
+    std::string stored;
+    if (!put(stored, address, field::ipv4_prefix, {cfg, "address"}))
+        return;
+    std::string local(before_last(stored, '/'));
 
     if (!config_get_bool(cfg, "dhcp_server.enable")) {
-        write_relay(out, cfg, tag, local);
+        write_relay(out.file, cfg, local);
         return;
     }
 
-    size_t dot = local.rfind('.');
-    if (dot == std::string::npos)
-        return;
-    std::string prefix = local.substr(0, dot);
+    std::string prefix(before_last(local, '.'));
     const int tag_len = int(tag.size());
 
-    std::fprintf(out, "\n# network interface '%.*s' configurations\n", tag_len, tag.data());
-    write_range(out, cfg, tag, prefix);
+    std::fprintf(out.file, "\n# network interface '%.*s' configurations\n", tag_len, tag.data());
+    write_range(out.file, cfg, tag, prefix);
 
-    std::string_view suffix = get(cfg, "dhcp_server.advanced.domain_suffix");
-    if (!suffix.empty() && fits_line(suffix, "dhcp_server.advanced.domain_suffix", tag)) {
-        std::string suffix_text(suffix);
-        std::string domain = escaped(suffix_text.c_str()).field();
-        std::string stored(address);
-        std::fprintf(out, "domain=%s,%s # domain name suffix\n", domain.c_str(), stored.c_str());
-    }
+    const char *suffix = config_get_string(cfg, "dhcp_server.advanced.domain_suffix");
+    std::string domain = "domain=";
+    if (suffix && *suffix && put(domain, suffix, field::name, {cfg, "dhcp_server.advanced.domain_suffix"}))
+        write_line(out.file, domain + "," + stored + " # domain name suffix", {cfg, "dhcp_server.advanced.domain_suffix"});
 
-    std::fprintf(out, "dhcp-option=net:%.*s,%d", tag_len, tag.data(), 3);
-    write_server_value(out, cfg, "dhcp_server.advanced.gateway", tag);
-    std::fputs(" # gateway address\n", out);
+    std::string gateway = "dhcp-option=net:" + std::string(tag) + ",3";
+    put_server_value(gateway, cfg, "dhcp_server.advanced.gateway");
+    write_line(out.file, gateway + " # gateway address", {cfg, "dhcp_server.advanced.gateway"});
 
     std::string_view mtu = get(cfg, "dhcp_server.advanced.mtu");
     if (mtu != "auto") {
-        std::fprintf(out, "dhcp-option-force=net:%.*s,%s", tag_len, tag.data(), "option:mtu");
+        std::fprintf(out.file, "dhcp-option-force=net:%.*s,%s", tag_len, tag.data(), "option:mtu");
         if (mtu == "custom")
-            std::fprintf(out, ",%d", int(config_get_int(cfg, "dhcp_server.advanced.mtu_custom")));
-        std::fputs(" # mtu value\n", out);
+            std::fprintf(out.file, ",%d", int(config_get_int(cfg, "dhcp_server.advanced.mtu_custom")));
+        std::fputs(" # mtu value\n", out.file);
     }
 
-    write_server_option(out, cfg, tag, "6", "dns", "dns server");
-    write_server_option(out, cfg, tag, "option:ntp-server", "ntp", "ntp server");
-    write_server_option(out, cfg, tag, "44", "wins", "wins server");
+    write_server_option(out.file, cfg, tag, "6", "dns", "dns server");
+    write_server_option(out.file, cfg, tag, "option:ntp-server", "ntp", "ntp server");
+    write_server_option(out.file, cfg, tag, "44", "wins", "wins server");
 
-    write_custom_options(out, cfg, tag);
+    write_custom_options(out.file, cfg, tag);
     write_static_leases(out, cfg, tag);
-    write_boot(out, cfg, tag);
+    write_boot(out.file, cfg, tag);
 
     if (config_get_bool(cfg, "dhcp_server.advanced.bootp_dynamic"))
-        std::fprintf(out, "bootp-dynamic=%.*s\n", tag_len, tag.data());
+        std::fprintf(out.file, "bootp-dynamic=%.*s\n", tag_len, tag.data());
 }
 
 // Stateless DHCPv6 with router advertisements over the prefix that was
@@ -307,20 +320,22 @@ extern "C" int device_has_passthrough(network_node *device)
     return 0;
 }
 
-extern "C" void write_dnsmasq_interface(FILE *out, network_node *node)
+namespace dnsmasq {
+
+void write_dnsmasq_interface(output &out, network_node *node)
 {
     switch (network_interface_type(node)) {
     case NETWORK_INTERFACE_STATIC:
         write_static(out, node);
         break;
     case NETWORK_INTERFACE_PREFIX_DELEGATION:
-        write_prefix_delegation(out, node);
+        write_prefix_delegation(out.file, node);
         break;
     case NETWORK_INTERFACE_PASSTHROUGH:
     case NETWORK_INTERFACE_HOTSPOT:
         // The device belongs to the client (or to the hotspot's own DHCP).
         if (network_node *device = network_find_parent(node, NETWORK_NODE_DEVICE))
-            std::fprintf(out, "except-interface=%s\n", network_name(device) ? network_name(device) : "");
+            std::fprintf(out.file, "except-interface=%s\n", network_name(device) ? network_name(device) : "");
         break;
     default:
         for (network_node *proto = network_first_type(node, NETWORK_NODE_PROTO); proto;
@@ -329,3 +344,5 @@ extern "C" void write_dnsmasq_interface(FILE *out, network_node *node)
         break;
     }
 }
+
+}  // namespace dnsmasq

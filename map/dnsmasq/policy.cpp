@@ -5,6 +5,7 @@
 // counts, enabled or not), which is how the packet filter names them too.
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "anvil.h"
 #include "internal.h"
@@ -15,52 +16,65 @@ namespace dnsmasq {
 
 namespace {
 
-constexpr const char *sniffer_path = "/var/run/hostnamesniffer.cfg";
-
-void write_policy(std::FILE *out, std::FILE *sniffer, const sl_list *domains, std::string_view ip_version, int n)
+// The domains go to dnsmasq as many ipset lines as their length needs:
+// each line adds to the same sets.
+void write_ipsets(std::FILE *out, const std::vector<const char *> &domains, const std::string &sets,
+                  const origin &from)
 {
-    size_t count = sl_len(domains);
-    std::fputs("ipset=", out);
-    for (size_t i = 0; i < count; ++i)
-        std::fprintf(out, "/%s", sl_get(domains, i));
-    if (sniffer)
-        for (size_t i = 0; i < count; ++i)
-            std::fprintf(sniffer, "%s%s", i == 0 ? "" : ",", sl_get(domains, i));
-
-    if (ip_version == "any") {
-        std::fprintf(out, "/domain-policy-%d,domain6-policy-%d\n", n, n);
-        if (sniffer)
-            std::fprintf(sniffer, " 1 %d\n", n);
-    } else if (ip_version == "ipv4") {
-        std::fprintf(out, "/domain-policy-%d\n", n);
-        if (sniffer)
-            std::fprintf(sniffer, " 4 %d\n", n);
-    } else {
-        std::fprintf(out, "/,domain6-policy-%d\n", n);
-        if (sniffer)
-            std::fprintf(sniffer, " 6 %d\n", n);
+    std::string line = "ipset=";
+    bool any = false;
+    for (const char *domain : domains) {
+        std::string_view d(domain);
+        if (any && line.size() + 1 + d.size() + sets.size() > max_line) {
+            write_line(out, line + sets, from);
+            line = "ipset=";
+        }
+        line += '/';
+        line += d;
+        any = true;
     }
+    write_line(out, line + sets, from);
 }
 
 }  // namespace
 
-void write_domain_policies(std::FILE *out, config_node *policies)
+void write_domain_policies(std::FILE *out, std::FILE *sniffer, config_node *policies)
 {
-    // Without the sniffer file the ipsets still work for resolved names.
-    unique_file sniffer(std::fopen(sniffer_path, "w"));
-
     int n = 0;
     for (config_node *p = config_array_first(policies); p; p = config_array_next(p), ++n) {
         if (!config_get_bool(p, "enable") || text_or_empty(config_get_string(p, "dst.type")) != "domain")
             continue;
-        unique_sl domains(config_get_string_list(p, "dst.domain"));
-        std::string owner = "network.route.policy." + std::to_string(n);
-        bool usable = true;
-        for (size_t i = 0; i < sl_len(domains.get()) && usable; ++i)
-            usable = fits_line(sl_get(domains.get(), i), "domain", owner);
-        if (!usable)
+        unique_sl list(config_get_string_list(p, "dst.domain"));
+        // The sniffer file separates domains by commas and fields by
+        // blanks, so the names that dnsmasq takes are right for it too.
+        std::vector<const char *> domains;
+        for (size_t i = 0; i < sl_len(list.get()); ++i) {
+            const char *domain = sl_get(list.get(), i);
+            if (check(domain, field::name, {p, "dst.domain", int(i)}))
+                domains.push_back(domain);
+        }
+        // A policy whose domains were all left out matches nothing.
+        if (domains.empty() && sl_len(list.get()) > 0)
             continue;
-        write_policy(out, sniffer.get(), domains.get(), text_or_empty(config_get_string(p, "ip_version")), n);
+
+        std::string_view ip_version = text_or_empty(config_get_string(p, "ip_version"));
+        std::string sets, family;
+        if (ip_version == "any") {
+            sets = "/domain-policy-" + std::to_string(n) + ",domain6-policy-" + std::to_string(n);
+            family = "1";
+        } else if (ip_version == "ipv4") {
+            sets = "/domain-policy-" + std::to_string(n);
+            family = "4";
+        } else {
+            sets = "/,domain6-policy-" + std::to_string(n);
+            family = "6";
+        }
+        write_ipsets(out, domains, sets, {p, ""});
+        if (sniffer) {
+            for (size_t i = 0; i < domains.size(); ++i)
+                std::fprintf(sniffer, "%s%s", i == 0 ? "" : ",", domains[i]);
+            std::fprintf(sniffer, " %s %d\n", family.c_str(), n);
+        }
     }
 }
 

@@ -4,6 +4,8 @@
 #include <map>
 #include <string>
 
+#include "dnsmasq_check.h"
+
 namespace dnsmasq_test {
 
 struct Output {
@@ -12,17 +14,17 @@ struct Output {
     bool has_sniffer = false;
     std::string sniffer;     // /var/run/hostnamesniffer.cfg
     std::string err;         // standard error (the generator's messages)
+    unsigned conf_mode = 0, sniffer_mode = 0;
 };
 
-// config_json empty: no configuration file (a new device).
-Output generate(const std::string &config_json, const std::map<std::string, std::string> &files = {});
+// config_json empty: no configuration file (a new device).  before: shell
+// commands run in the namespace just before the generator.
+Output generate(const std::string &config_json, const std::map<std::string, std::string> &files = {},
+                const std::string &before = "");
 
 // The fixed start of every file on a device without web filter.
 extern const std::string header;
 // What a new device writes: header, volatile lease file, localhost record.
 extern const std::string defaults;
-
-// Empty when dnsmasq accepts the file, else its complaint.
-std::string daemon_check(const std::string &conf);
 
 }  // namespace dnsmasq_test

@@ -132,11 +132,15 @@ TEST(DnsmasqPolicy, IndexCountsEveryPolicy)
               "d.example,e.example 6 4\n");
 }
 
+// dnsmasq still gets its whole file, but the run is not reported as a
+// success.
 TEST(DnsmasqPolicy, UnwritableSnifferFileKeepsTheIpsets)
 {
     // A directory in the way makes the sniffer file impossible to open.
     auto out = generate(policies, {{"/var/run/hostnamesniffer.cfg/x", ""}});
-    ASSERT_EQ(out.status, 0) << out.err;
+    EXPECT_EQ(out.status, 1);
+    EXPECT_EQ(out.err, "config map dnsmasq: cannot open /var/run/hostnamesniffer.cfg: Is a directory\n");
+    EXPECT_EQ(dnsmasq_test::daemon_check(out.conf), "");
     EXPECT_EQ(out.conf, defaults +
                             "ipset=/a.example/b.example/domain-policy-2,domain6-policy-2\n"
                             "ipset=/c.example/domain-policy-3\n"

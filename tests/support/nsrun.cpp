@@ -186,6 +186,8 @@ Result run(const Spec &spec)
         sh << "env -u TALLO_DB " << quote(tallo_binary()) << " load \"$H/in/runtime\"\n";
     }
 
+    if (!spec.before.empty())
+        sh << spec.before << "\n";
     put(h / "in" / "stdin", spec.stdin_data);
     sh << "set +e\ncd /\n";
     std::string path_env = "";

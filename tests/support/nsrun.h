@@ -39,6 +39,10 @@ struct Spec {
     // Run the program as this uid/gid (after the set-up, which runs as root).
     // Needs a root host: an unprivileged host maps only uid 0.
     int uid = 0, gid = 0;
+    // Shell commands run inside the namespace before the program (as root,
+    // after the files and runtime values are in place), in the shell that
+    // starts it: e.g. "umask 000", or filling a file system.
+    std::string before;
     // Shell commands run inside the namespace after the program (as root),
     // e.g. to read the runtime store: their stdout lands in Result::after.
     std::string after;
