@@ -1,60 +1,42 @@
-#include <unistd.h>
+#include <string>
 #include "pam_internal.h"
 
 namespace pam {
 
-namespace {
-
-/* The client file is written under a name of this process and moved into
- * place whole, so a module never reads half a file. */
-template <typename Body>
-bool write_client(const char *pattern, const char *final, Body body)
-{
-    char *raw = nullptr;
-    if (xasprintf(&raw, pattern, (int)getpid()) < 0)
-        return false;
-    unique_text tmp(raw);
-    FILE *f = create_private(tmp.get());
-    if (!f)
-        return false;
-    body(f);
-    return finish(f, tmp.get(), final);
-}
-
-}  // namespace
-
 bool write_radius_conf(const std::vector<server> &list)
 {
-    return write_client("/var/run/radius.%d", radius_conf, [&](FILE *f) {
-        for (const server &s : list) {
-            /* An IPv6 address needs brackets to keep its colons apart
-             * from the port. */
-            bool v6 = std::string_view(s.host).find(':') != std::string_view::npos;
-            fprintf(f, "%s%s%s:%d %s %d\n", v6 ? "[" : "", s.host, v6 ? "]" : "", s.port,
-                    s.secret.get(), s.timeout);
-        }
+    return write_private("/var/run/radius.%d", radius_conf, [&](FILE *f) {
+        for (const server &s : list)
+            fprintf(f, "%s %s %d\n", s.address.c_str(), s.secret.c_str(), s.timeout);
     });
 }
 
 bool write_ldap_conf(config_node *config, const std::vector<server> &list)
 {
-    const char *tls = text(config, "auth.ldap.tls");
-    const char *bind_dn = text(config, "auth.ldap.bind_dn");
-    return write_client("/var/run/ldap.%d", ldap_conf, [&](FILE *f) {
+    /* A value that cannot be written leaves its line out. */
+    auto line = [config](FILE *f, const char *keyword, const char *path) {
+        std::string value;
+        if (ldap_value(value, config_get_string(config, path), path))
+            fprintf(f, "%s %s\n", keyword, value.c_str());
+    };
+    const char *tls = config_get_string(config, "auth.ldap.tls");
+    const char *bind_dn = config_get_string(config, "auth.ldap.bind_dn");
+    return write_private("/var/run/ldap.%d", ldap_conf, [&](FILE *f) {
         fputs("uri", f);
-        const char *scheme = std::string_view(tls) == "on" ? "s" : "";
+        const char *scheme = tls && std::string_view(tls) == "on" ? "s" : "";
         for (const server &s : list)
-            fprintf(f, " ldap%s://%s:%d", scheme, s.host, s.port);
+            fprintf(f, " ldap%s://%s", scheme, s.address.c_str());
         fputs("\n", f);
-        fprintf(f, "base %s\n", text(config, "auth.ldap.base_dn"));
-        fprintf(f, "pam_login_attribute %s\n", text(config, "auth.ldap.login_attribute"));
-        fprintf(f, "ssl %s\n", tls);
+        line(f, "base", "auth.ldap.base_dn");
+        line(f, "pam_login_attribute", "auth.ldap.login_attribute");
+        line(f, "ssl", "auth.ldap.tls");
         fprintf(f, "tls_checkpeer %s\n",
                 config_get_bool(config, "auth.ldap.verify_server_cert") ? "yes" : "no");
         fputs("tls_cacertfile /etc/ssl/certs/ca-certificates.crt\n", f);
-        if (*bind_dn) {
-            fprintf(f, "binddn %s\n", bind_dn);
-            fprintf(f, "bindpw %s\n", text(config, "auth.ldap.bind_password"));
+        std::string dn;
+        if (bind_dn && *bind_dn && ldap_value(dn, bind_dn, "auth.ldap.bind_dn")) {
+            fprintf(f, "binddn %s\n", dn.c_str());
+            line(f, "bindpw", "auth.ldap.bind_password");
         }
         int timeout = config_get_int(config, "auth.ldap.timeout");
         fprintf(f, "timelimit %d\n", timeout);

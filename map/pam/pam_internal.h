@@ -2,10 +2,15 @@
  *   pam_map.cpp      the run: main file, method order, fallbacks
  *   pam_rules.cpp    the rule blocks of each method
  *   pam_clients.cpp  the RADIUS and LDAP client files
- *   pam_files.cpp    private temporary files and the values we accept */
+ *   pam_files.cpp    private files written aside and moved into place, and
+ *                    the servers we accept
+ *   pam_text.cpp     what a value may hold in each file, and how it is
+ *                    written there */
 #ifndef MAP_PAM_INTERNAL_H
 #define MAP_PAM_INTERNAL_H
 #include <cstdio>
+#include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 #include "anvil.h"
@@ -24,38 +29,51 @@ inline constexpr const char *pam_conf = "/var/run/pam.conf";
 inline constexpr const char *radius_conf = "/var/run/radius.conf";
 inline constexpr const char *ldap_conf = "/var/run/ldap.conf";
 
-/* One usable server of a method.  host is borrowed from the store; secret
- * is the escaped copy (null for methods without secrets). */
+/* One usable server of a method, as it is written. */
 struct server {
-    const char *host;
-    int port;
-    unique_text secret;
+    std::string address; /* "<host>:<port>", an IPv6 host in brackets */
+    std::string secret;  /* TACACS+: the "[secret=...]" argument; RADIUS: the
+                          * radius.conf field; empty without secrets */
     int timeout;
 };
 
-/* ---- pam_files.cpp ---- */
-/* A value that may sit on one line of a generated file. */
-bool one_line(std::string_view value);
-/* A host name or address literal: nothing that could end an argument. */
+/* ---- pam_text.cpp ----
+ * Each writer appends the value to out as it is written in its file, or
+ * appends nothing, logs "<path>: <why>; left out" (never the value) and
+ * returns false. */
+/* A module argument "name=value" of a rule.  Linux-PAM splits arguments at
+ * blanks and tabs, except inside "[...]" where "\]" stands for "]"; it ends
+ * the rule at any '#'.  A value with blanks or tabs (or any value when
+ * bracket is true) is written "[name=value]". */
+bool module_arg(std::string &out, const char *name, const char *value, std::string_view path,
+                bool bracket = false);
+/* A field of a radius.conf line: not empty, no white space. */
+bool radius_field(std::string &out, const char *value, std::string_view path);
+/* The value of an ldap.conf line "keyword value": one line, no blank at
+ * either end. */
+bool ldap_value(std::string &out, const char *value, std::string_view path);
+/* A host name or address literal: nothing that could end an argument or
+ * a field. */
 bool host_ok(std::string_view host);
-/* String setting, "" when unset; a value with a line break is left out
- * (logged) because it would start a new rule. */
-const char *text(config_node *config, const char *path);
+/* "<host>:<port>", with an IPv6 address in brackets, as the RADIUS, LDAP
+ * and TACACS+ clients read it. */
+std::string host_port(std::string_view host, int port);
+
+/* ---- pam_files.cpp ---- */
 /* How a method's rules carry the server secret. */
 enum class secret_use {
     none,     /* no secret */
     line,     /* on a line of a client file */
     bracket,  /* inside a bracketed PAM argument, "[secret=...]" */
 };
-/* Elements of the server array at path that are safe to write, in order;
- * the others are logged and dropped.  Secrets come escaped. */
+/* Elements of the server array at path that can be written, in order; the
+ * others are logged and dropped. */
 std::vector<server> servers(config_node *config, const char *path, secret_use use);
-/* Creates path readable by its owner only (it holds secrets); null when it
- * cannot be created. */
-FILE *create_private(const char *path);
-/* Closes f and moves tmp over final.  On any error the temporary file is
- * removed, final is left untouched, and false is returned. */
-bool finish(FILE *f, const char *tmp, const char *final);
+/* Writes a file that holds secrets (mode 0600 whatever the umask) under a
+ * name of this process, then moves it over final whole; a daemon never
+ * reads half a file.  False, with the file named in the log, when it is not
+ * in place; the previous file is then left as it was. */
+bool write_private(const char *tmp_pattern, const char *final, const std::function<void(FILE *)> &body);
 
 /* ---- pam_rules.cpp ---- */
 bool otp_enabled(config_node *config);
@@ -68,8 +86,8 @@ void write_ldap(FILE *f, config_node *config);
 void write_fallback(FILE *f);
 
 /* ---- pam_clients.cpp ---- */
-/* Write the client file under its process-id name and move it into place;
- * false when it is not in place (the method is then skipped). */
+/* Write the client file and move it into place; false when it is not in
+ * place (the method is then skipped). */
 bool write_radius_conf(const std::vector<server> &list);
 bool write_ldap_conf(config_node *config, const std::vector<server> &list);
 

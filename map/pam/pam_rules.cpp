@@ -1,3 +1,4 @@
+#include <string>
 #include "pam_internal.h"
 
 namespace pam {
@@ -17,30 +18,38 @@ const char *control(config_node *config, const char *path)
     return config_get_bool(config, path) ? authoritative_control : lenient_control;
 }
 
-/* TACACS+ rules carry the whole server list on every line. */
-void tacacs_servers(FILE *f, const std::vector<server> &list)
+/* " name=value" as module_arg() writes it, or "" when it is left out. */
+std::string arg(config_node *config, const char *name, const char *path)
 {
-    for (const server &s : list)
-        fprintf(f, " server=%s:%d [secret=%s] ", s.host, s.port, s.secret.get());
-    fputs("\n", f);
+    std::string out = " ";
+    if (!module_arg(out, name, config_get_string(config, path), path))
+        out.clear();
+    return out;
+}
+
+/* TACACS+ rules carry the whole server list on every line. */
+std::string tacacs_servers(const std::vector<server> &list)
+{
+    std::string out;
+    for (const server &s : list) {
+        out += " ";
+        module_arg(out, "server", s.address.c_str(), "auth.tacacs+.server");
+        out += " " + s.secret + " ";
+    }
+    return out + "\n";
 }
 
 void tacacs_login(FILE *f, const char *service, const char *protocol, const char *k,
-                  const char *svc, const char *group, const std::vector<server> &list)
+                  const std::string &svc, const std::string &group, const std::string &servers)
 {
-    fprintf(f, "%s auth %s pam_tacplus.so debug try_first_pass login=%s prompt=Password:_",
-            service, k, "pap");
-    tacacs_servers(f, list);
+    fprintf(f, "%s auth %s pam_tacplus.so debug try_first_pass login=%s prompt=Password:_%s",
+            service, k, "pap", servers.c_str());
     fprintf(f,
-            "%s account %s pam_tacplus.so debug try_first_pass login=%s service=%s "
-            "protocol=%s groupname=%s",
-            service, k, "pap", svc, protocol, group);
-    tacacs_servers(f, list);
+            "%s account %s pam_tacplus.so debug try_first_pass login=%s%s protocol=%s%s%s",
+            service, k, "pap", svc.c_str(), protocol, group.c_str(), servers.c_str());
     fprintf(f,
-            "%s session optional pam_tacplus.so debug try_first_pass login=%s service=%s "
-            "protocol=%s",
-            service, "pap", svc, protocol);
-    tacacs_servers(f, list);
+            "%s session optional pam_tacplus.so debug try_first_pass login=%s%s protocol=%s%s",
+            service, "pap", svc.c_str(), protocol, servers.c_str());
 }
 
 }  // namespace
@@ -89,31 +98,34 @@ void write_local(FILE *f)
 void write_tacacs(FILE *f, config_node *config, const std::vector<server> &list)
 {
     const char *k = control(config, "auth.tacacs+.authoritative");
-    const char *group = text(config, "auth.tacacs+.group_attribute");
-    const char *svc = text(config, "auth.tacacs+.service");
+    const std::string group = arg(config, "groupname", "auth.tacacs+.group_attribute");
+    const std::string svc = arg(config, "service", "auth.tacacs+.service");
+    const std::string servers = tacacs_servers(list);
     const char *protocols[] = {"ssh", "telnet", "https", "https"};
     for (size_t i = 0; i < std::size(login_services); ++i)
-        tacacs_login(f, login_services[i], protocols[i], k, svc, group, list);
+        tacacs_login(f, login_services[i], protocols[i], k, svc, group, servers);
     for (const char *service : session_services) {
         /* These paths name themselves as the TACACS+ service. */
         fprintf(f,
                 "%s session optional pam_tacplus.so debug try_first_pass login=%s "
-                "service=%s protocol=unknown",
-                service, "pap", service);
-        tacacs_servers(f, list);
+                "service=%s protocol=unknown%s",
+                service, "pap", service, servers.c_str());
     }
-    tacacs_login(f, "openvpn", "openvpn", k, svc, group, list);
+    tacacs_login(f, "openvpn", "openvpn", k, svc, group, servers);
 }
 
 void write_radius(FILE *f, config_node *config)
 {
     const char *k = control(config, "auth.radius.authoritative");
     const char *debug = config_get_bool(config, "auth.radius.debug") ? "debug" : "";
-    const char *nas_id = text(config, "auth.radius.nas_id");
-    const char *prefix = *nas_id ? "client_id=" : "";
+    /* Without a NAS id the module sends its own. */
+    std::string client_id;
+    const char *nas_id = config_get_string(config, "auth.radius.nas_id");
+    if (nas_id && *nas_id)
+        module_arg(client_id, "client_id", nas_id, "auth.radius.nas_id");
     for (const char *service : client_services) {
-        fprintf(f, "%s auth %s pam_radius_auth.so %s localifdown %s%s conf=%s\n", service,
-                k, debug, prefix, nas_id, radius_conf);
+        fprintf(f, "%s auth %s pam_radius_auth.so %s localifdown %s conf=%s\n", service, k,
+                debug, client_id.c_str(), radius_conf);
         fprintf(f, "%s account %s pam_radius_auth.so conf=%s\n", service, k, radius_conf);
         fprintf(f, "%s session %s pam_radius_auth.so conf=%s\n", service, "optional",
                 radius_conf);
@@ -123,12 +135,12 @@ void write_radius(FILE *f, config_node *config)
 void write_ldap(FILE *f, config_node *config)
 {
     const char *k = control(config, "auth.ldap.authoritative");
-    const char *group = text(config, "auth.ldap.group_attribute");
+    const std::string group = arg(config, "groupname", "auth.ldap.group_attribute");
     for (const char *service : client_services) {
         /* The web login has already asked for the password. */
         const char *extra = std::string_view(service) == "httpd" ? "use_first_pass" : "";
-        fprintf(f, "%s auth %s pam_ldap.so %s groupname=%s config=%s\n", service, k, extra,
-                group, ldap_conf);
+        fprintf(f, "%s auth %s pam_ldap.so %s%s config=%s\n", service, k, extra,
+                group.c_str(), ldap_conf);
         fprintf(f, "%s account %s pam_ldap.so config=%s\n", service, k, ldap_conf);
         fprintf(f, "%s session %s pam_ldap.so try_first_pass config=%s\n", service,
                 "optional", ldap_conf);

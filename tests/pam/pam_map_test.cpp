@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "nsrun.h"
+#include "pam_check.h"
 
 namespace {
 
@@ -108,6 +111,19 @@ void expect_no_leftovers(const nsrun::Result &r)
     }
 }
 
+// Linux-PAM's calls of every rule of pam_conf, checked to be the rules of
+// the file one for one (none is lost, cut short or added).
+std::vector<pam_check::call> pam_reads_every_rule(const std::string &pam_conf)
+{
+    if (!pam_check::available())
+        return {};
+    std::string error;
+    auto calls = pam_check::every_rule(pam_conf, error);
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(pam_check::same_rules(pam_conf, calls), "") << pam_conf;
+    return calls;
+}
+
 TEST(PamMap, WithoutUsableMethodsTheLocalBlockStands)
 {
     const std::string expected = token(L) + kLocal + kFallback;
@@ -194,6 +210,7 @@ TEST(PamMap, TacacsRulesCarryEveryServer)
         login("openvpn", "openvpn");
     EXPECT_EQ(file(r, kPamConf), token(L) + tacacs + kLocal + kFallback);
     EXPECT_EQ(file(r, kRadiusConf), "<missing>");
+    pam_reads_every_rule(file(r, kPamConf));
 }
 
 TEST(PamMap, LdapOverTlsWithBindDn)
@@ -290,13 +307,13 @@ TEST(PamMap, ClientFileOfAnUnusedMethodIsLeftAlone)
 }
 
 // A client file that cannot be put in place takes its method's rules with
-// it; a main file that cannot be put in place is a failure, not a success.
+// it; either file that cannot be put in place is a failure, not a success.
 TEST(PamMap, FilesThatCannotBeMovedAreReported)
 {
     const std::string json = R"({"auth": {"method": ["radius"],
         "radius": {"server": [{"hostname": "10.0.0.1", "secret": "s"}]}}})";
     auto r = run_map(json, true, {{"/var/run/radius.conf/keep", ""}});
-    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.status, 1);
     EXPECT_EQ(file(r, kPamConf), token(L) + kLocal + kFallback);
     EXPECT_NE(r.err.find("/var/run/radius.conf"), std::string::npos) << r.err;
     expect_no_leftovers(r);
@@ -361,6 +378,166 @@ TEST(PamMap, LineBreaksNeverReachTheFiles)
     }
 }
 
+// Blanks, brackets, quotes and shell syntax in every value that becomes a
+// module argument or a client-file field: each value stays one argument or
+// one field, or is left out with a message that names its path.
+const std::string kPayloads = R"json({"auth": {"method": ["tacacs+", "radius", "ldap"],
+    "tacacs+": {"service": "my svc", "group_attribute": "a]b$(x)`y`'z'\"",
+      "server": [{"hostname": "fd00::7", "port": 49, "secret": "se cret]\\x"},
+                 {"hostname": "10.0.0.6", "secret": "has#hash"},
+                 {"hostname": "10.0.0.8", "secret": "ends\\"}]},
+    "radius": {"nas_id": "rtr 1 conf=/tmp/evil.conf",
+      "server": [{"hostname": "fd00::9", "port": 1812, "secret": "r]1", "timeout": 3},
+                 {"hostname": "10.0.0.2", "secret": "two words"},
+                 {"hostname": "10.0.0.3", "secret": ""}]},
+    "ldap": {"group_attribute": "Domain Users", "tls": "on", "base_dn": "dc=example, dc=net",
+      "bind_dn": "cn=reader,dc=example", "bind_password": " padded",
+      "server": [{"hostname": "fd00::5", "port": 636}, {"hostname": "ldap.example.net"}]}}})json";
+
+TEST(PamMap, PayloadsStayOneArgument)
+{
+    auto r = run_map(kPayloads);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string sv = " server=[fd00::7]:49 [secret=se cret\\]\\x] \n";
+    const std::string svc = " [service=my svc]";
+    const std::string group = " groupname=a]b$(x)`y`'z'\"";
+    auto login = [&](const char *service, const char *proto) {
+        return each({service},
+                    "@ auth " + L + " pam_tacplus.so debug try_first_pass login=pap prompt=Password:_" +
+                        sv + "@ account " + L + " pam_tacplus.so debug try_first_pass login=pap" + svc +
+                        " protocol=" + proto + group + sv +
+                        "@ session optional pam_tacplus.so debug try_first_pass login=pap" + svc +
+                        " protocol=" + proto + sv);
+    };
+    const std::string tacacs =
+        login("sshd", "ssh") + login("login", "telnet") + login("httpd", "https") +
+        login("httpd_login", "https") +
+        each({"cli", "shell", "serial"},
+             "@ session optional pam_tacplus.so debug try_first_pass login=pap service=@ "
+             "protocol=unknown" + sv) +
+        login("openvpn", "openvpn");
+    const std::string radius =
+        each(kClientServices,
+             "@ auth " + L + " pam_radius_auth.so  localifdown [client_id=rtr 1 conf=/tmp/evil.conf] "
+             "conf=/var/run/radius.conf\n"
+             "@ account " + L + " pam_radius_auth.so conf=/var/run/radius.conf\n"
+             "@ session optional pam_radius_auth.so conf=/var/run/radius.conf\n");
+    const std::string ldap_rules =
+        "@ account " + L + " pam_ldap.so config=/var/run/ldap.conf\n"
+        "@ session optional pam_ldap.so try_first_pass config=/var/run/ldap.conf\n";
+    const std::string ldap =
+        each({"sshd", "login", "serial", "openvpn"},
+             "@ auth " + L + " pam_ldap.so  [groupname=Domain Users] config=/var/run/ldap.conf\n" + ldap_rules) +
+        each({"httpd"}, "@ auth " + L +
+                            " pam_ldap.so use_first_pass [groupname=Domain Users] config=/var/run/ldap.conf\n" +
+                            ldap_rules) +
+        each({"httpd_login"},
+             "@ auth " + L + " pam_ldap.so  [groupname=Domain Users] config=/var/run/ldap.conf\n" + ldap_rules);
+    const std::string pam_conf = file(r, kPamConf);
+    EXPECT_EQ(pam_conf, token(L) + tacacs + radius + ldap + kFallback);
+    EXPECT_EQ(file(r, kRadiusConf), "[fd00::9]:1812 r\\]1 3\n");
+    EXPECT_EQ(file(r, kLdapConf),
+              "uri ldaps://[fd00::5]:636 ldaps://ldap.example.net:389\n"
+              "base dc=example, dc=net\n"
+              "pam_login_attribute uid\n"
+              "ssl on\n"
+              "tls_checkpeer yes\n"
+              "tls_cacertfile /etc/ssl/certs/ca-certificates.crt\n"
+              "binddn cn=reader,dc=example\n"
+              "timelimit 10\n"
+              "bind_timelimit 10\n");
+    EXPECT_EQ(r.err,
+              "config map pam: auth.tacacs+.server.1.secret: the value holds '#', which ends a PAM rule; "
+              "left out\n"
+              "config map pam: auth.tacacs+.server.2.secret: the value ends in a backslash, which PAM would "
+              "read as part of what follows; left out\n"
+              "config map pam: auth.radius.server.1.secret: the value holds a blank, which would split it "
+              "into two fields; left out\n"
+              "config map pam: auth.radius.server.2.secret: the value is empty, which would shift the fields "
+              "after it; left out\n"
+              "config map pam: auth.ldap.bind_password: the value starts or ends with a blank, which the LDAP "
+              "module drops; left out\n");
+
+    if (!pam_check::available())
+        GTEST_SKIP() << "no PAM probe or pamtester";
+    auto calls = pam_reads_every_rule(pam_conf);
+    auto args_of = [&](const char *type, const char *module) {
+        for (const auto &c : calls)
+            if (c.service == "sshd" && c.type == type && c.module == module)
+                return c.args;
+        return std::vector<std::string>{};
+    };
+    using args = std::vector<std::string>;
+    EXPECT_EQ(args_of("account", "pam_tacplus.so"),
+              (args{"debug", "try_first_pass", "login=pap", "service=my svc", "protocol=ssh",
+                    "groupname=a]b$(x)`y`'z'\"", "server=[fd00::7]:49", "secret=se cret]\\x"}));
+    EXPECT_EQ(args_of("auth", "pam_radius_auth.so"),
+              (args{"localifdown", "client_id=rtr 1 conf=/tmp/evil.conf", "conf=/var/run/radius.conf"}));
+    EXPECT_EQ(args_of("auth", "pam_ldap.so"), (args{"groupname=Domain Users", "config=/var/run/ldap.conf"}));
+}
+
+// What Linux-PAM cannot carry at all is left out: a '#' anywhere ends the
+// rule, and a trailing backslash joins what follows to the argument.
+TEST(PamMap, ArgumentsPamCannotCarryAreLeftOut)
+{
+    auto r = run_map(R"({"auth": {"method": ["radius", "ldap"],
+        "radius": {"nas_id": "rtr#1", "server": [{"hostname": "10.0.0.1", "secret": "s"}]},
+        "ldap": {"group_attribute": "staff\\", "server": [{"hostname": "10.0.0.2"}]}}})");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string pam_conf = file(r, kPamConf);
+    EXPECT_NE(pam_conf.find("sshd auth " + L + " pam_radius_auth.so  localifdown  conf=/var/run/radius.conf\n"),
+              std::string::npos)
+        << pam_conf;
+    EXPECT_NE(pam_conf.find("sshd auth " + L + " pam_ldap.so  config=/var/run/ldap.conf\n"), std::string::npos)
+        << pam_conf;
+    pam_reads_every_rule(pam_conf);
+    EXPECT_EQ(r.err,
+              "config map pam: auth.radius.nas_id: the value holds '#', which ends a PAM rule; left out\n"
+              "config map pam: auth.ldap.group_attribute: the value ends in a backslash, which PAM would "
+              "read as part of what follows; left out\n");
+}
+
+// Every file is 0600 whatever the umask, also over an older file that was
+// readable by others.
+TEST(PamMap, ModesDoNotDependOnTheUmask)
+{
+    nsrun::Spec spec;
+    spec.args = {"map", "pam"};
+    spec.config_json = R"({"auth": {"method": ["radius", "ldap"],
+        "radius": {"server": [{"hostname": "10.0.0.1", "secret": "s"}]},
+        "ldap": {"server": [{"hostname": "10.0.0.2"}]}}})";
+    spec.files = {{kPamConf, "old\n"}, {kRadiusConf, "old\n"}};
+    spec.before = "umask 000; chmod 666 /var/run/pam.conf /var/run/radius.conf";
+    spec.collect = {kPamConf, kRadiusConf, kLdapConf};
+    auto r = nsrun::run(spec);
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char *path : {kPamConf, kRadiusConf, kLdapConf})
+        EXPECT_EQ(r.modes[path], 0600u) << path;
+}
+
+// A file system with no room left: nothing is moved into place, the
+// previous files stay, and the run fails naming the file.
+TEST(PamMap, FullFileSystemKeepsThePreviousFiles)
+{
+    nsrun::Spec spec;
+    spec.args = {"map", "pam"};
+    spec.config_json = R"({"auth": {"method": ["radius"],
+        "radius": {"server": [{"hostname": "10.0.0.1", "secret": "s"}]}}})";
+    spec.before = "mount -t tmpfs -o size=16k full /run; mkdir /run/x; "
+                  "echo previous > /run/pam.conf; echo previous > /run/radius.conf; "
+                  "dd if=/dev/zero of=/run/x/fill bs=4k 2>/dev/null || true";
+    spec.collect = {kPamConf, kRadiusConf};
+    spec.after = "ls -A /var/run";
+    auto r = nsrun::run(spec);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(file(r, kPamConf), "previous\n");
+    EXPECT_EQ(file(r, kRadiusConf), "previous\n");
+    EXPECT_EQ(r.err,
+              "config map pam: cannot write /var/run/radius.conf: No space left on device\n"
+              "config map pam: cannot write /var/run/pam.conf: No space left on device\n");
+    expect_no_leftovers(r);
+}
+
 // The schema refuses such a value when it is set, and keeps the old one.
 TEST(PamMap, LineBreaksAreRefusedWhenSet)
 {
@@ -378,7 +555,7 @@ TEST(PamMap, LineBreaksAreRefusedWhenSet)
     }
 }
 
-#ifdef PAM_PROBE
+#ifdef PAMTESTER
 // The real PAM library reads the generated single-file configuration, with
 // the router's own modules replaced by a probe that logs its arguments.
 TEST(PamMap, PamLibraryRunsTheGeneratedRules)
@@ -390,7 +567,7 @@ TEST(PamMap, PamLibraryRunsTheGeneratedRules)
         "tacacs+": {"service": "ppp", "server": [{"hostname": "10.0.0.5", "secret": "a]b c"}]},
         "radius": {"nas_id": "rtr", "server": [{"hostname": "fd00::1", "secret": "r"}]},
         "ldap": {"group_attribute": "memberOf", "server": [{"hostname": "ldap.example.net"}]}}})";
-    spec.after = std::string("PROBE=") + PAM_PROBE + "\n. " + PAM_SETUP + "\n" +
+    spec.after = pam_check::setup() +
                  "t() { " PAMTESTER " \"$@\" >/dev/null 2>&1; echo \"$1 $?\"; }\n"
                  "PAM_PROBE_FAIL=pam_tacplus.so,pam_radius_auth.so t sshd admin authenticate\n"
                  "PAM_PROBE_FAIL=pam_token_decrypt.so t httpd admin authenticate\n"

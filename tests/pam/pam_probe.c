@@ -1,7 +1,9 @@
 /* Stand-in PAM module for checking generated rules with the real PAM
  * library.  Installed under the names of the router's own modules, it
  * appends "<service> <type> <module> <arg>|<arg>|...|" to $PAM_PROBE_LOG for
- * every call, and fails when its module name is listed in $PAM_PROBE_FAIL. */
+ * every call, and fails when its module name is listed in $PAM_PROBE_FAIL.
+ * With $PAM_PROBE_IGNORE set it answers PAM_IGNORE instead of success, so
+ * that every rule of a stack is called. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <stdio.h>
@@ -34,7 +36,7 @@ static int probe(pam_handle_t *pamh, const char *type, int argc, const char **ar
     const char *fail = getenv("PAM_PROBE_FAIL");
     if (fail && strstr(fail, module))
         return PAM_AUTH_ERR;
-    return PAM_SUCCESS;
+    return getenv("PAM_PROBE_IGNORE") ? PAM_IGNORE : PAM_SUCCESS;
 }
 
 PAM_EXTERN int pam_sm_authenticate(pam_handle_t *pamh, int flags, int argc, const char **argv)
@@ -53,6 +55,14 @@ PAM_EXTERN int pam_sm_acct_mgmt(pam_handle_t *pamh, int flags, int argc, const c
 {
     (void)flags;
     return probe(pamh, "account", argc, argv);
+}
+
+PAM_EXTERN int pam_sm_chauthtok(pam_handle_t *pamh, int flags, int argc, const char **argv)
+{
+    /* Called twice per change; the first pass is the one every rule sees. */
+    if (!(flags & PAM_PRELIM_CHECK))
+        return PAM_SUCCESS;
+    return probe(pamh, "password", argc, argv);
 }
 
 PAM_EXTERN int pam_sm_open_session(pam_handle_t *pamh, int flags, int argc, const char **argv)

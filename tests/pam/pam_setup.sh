@@ -1,14 +1,20 @@
 # Sourced inside a private mount namespace, after `config map pam` ran:
 # makes the PAM library read /var/run/pam.conf as its single-file
 # configuration, with the router's own modules replaced by the probe module
-# $PROBE.  The PAM library reads the single file only when neither
+# $PROBE (with PROBE_ALL=1 the library's own modules too, so that every rule
+# is seen).  The PAM library reads the single file only when neither
 # /etc/pam.d nor its vendor directory exists, so both are hidden.
 set -e
 W=/run/pamcheck
 SEC=$(dirname "$(readlink -f "$(ls /lib/*/security/pam_deny.so /lib/security/pam_deny.so /usr/lib/*/security/pam_deny.so 2>/dev/null | head -n1)")")
 mkdir -p $W/sec $W/etc
-for m in deny warn env motd; do cp "$SEC/pam_$m.so" $W/sec/; done
-for m in qel tacplus radius_auth ldap token_decrypt google_authenticator; do
+PROBED="qel tacplus radius_auth ldap token_decrypt google_authenticator"
+if [ -n "$PROBE_ALL" ]; then
+    PROBED="$PROBED deny warn env motd"
+else
+    for m in deny warn env motd; do cp "$SEC/pam_$m.so" $W/sec/; done
+fi
+for m in $PROBED; do
     cp "$PROBE" $W/sec/pam_$m.so
 done
 for f in ld.so.cache passwd group nsswitch.conf; do
