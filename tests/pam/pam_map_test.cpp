@@ -76,6 +76,28 @@ const std::string kRadius =
          "@ account " + L + " pam_radius_auth.so conf=/var/run/radius.conf\n"
          "@ session optional pam_radius_auth.so conf=/var/run/radius.conf\n");
 
+// The TACACS+ block: its control, the service= and groupname= arguments as
+// written (with the blank before them), and the server list that ends
+// every line.
+std::string tacacs_block(const std::string &control, const std::string &svc, const std::string &group,
+                         const std::string &sv)
+{
+    auto login = [&](const char *service, const std::string &proto) {
+        return each({service},
+                    "@ auth " + control + " pam_tacplus.so debug try_first_pass login=pap prompt=Password:_" +
+                        sv + "@ account " + control + " pam_tacplus.so debug try_first_pass login=pap" + svc +
+                        " protocol=" + proto + group + sv +
+                        "@ session optional pam_tacplus.so debug try_first_pass login=pap" + svc +
+                        " protocol=" + proto + sv);
+    };
+    return login("sshd", "ssh") + login("login", "telnet") + login("httpd", "https") +
+           login("httpd_login", "https") +
+           each({"cli", "shell", "serial"},
+                "@ session optional pam_tacplus.so debug try_first_pass login=pap service=@ "
+                "protocol=unknown" + sv) +
+           login("openvpn", "openvpn");
+}
+
 const char *kPamConf = "/var/run/pam.conf";
 const char *kRadiusConf = "/var/run/radius.conf";
 const char *kLdapConf = "/var/run/ldap.conf";
@@ -192,22 +214,7 @@ TEST(PamMap, TacacsRulesCarryEveryServer)
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string sv =
         " server=10.0.0.5:49 [secret=t\\]op]  server=tac2.example.net:4949 [secret=two words] \n";
-    auto login = [&](const char *service, const char *proto) {
-        return each({service},
-                    "@ auth " + A + " pam_tacplus.so debug try_first_pass login=pap prompt=Password:_" +
-                        sv + "@ account " + A +
-                        " pam_tacplus.so debug try_first_pass login=pap service=ppp protocol=" + proto +
-                        " groupname=grp" + sv +
-                        "@ session optional pam_tacplus.so debug try_first_pass login=pap "
-                        "service=ppp protocol=" + proto + sv);
-    };
-    const std::string tacacs =
-        login("sshd", "ssh") + login("login", "telnet") + login("httpd", "https") +
-        login("httpd_login", "https") +
-        each({"cli", "shell", "serial"},
-             "@ session optional pam_tacplus.so debug try_first_pass login=pap service=@ "
-             "protocol=unknown" + sv) +
-        login("openvpn", "openvpn");
+    const std::string tacacs = tacacs_block(A, " service=ppp", " groupname=grp", sv);
     EXPECT_EQ(file(r, kPamConf), token(L) + tacacs + kLocal + kFallback);
     EXPECT_EQ(file(r, kRadiusConf), "<missing>");
     pam_reads_every_rule(file(r, kPamConf));
@@ -399,23 +406,7 @@ TEST(PamMap, PayloadsStayOneArgument)
     auto r = run_map(kPayloads);
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string sv = " server=[fd00::7]:49 [secret=se cret\\]\\x] \n";
-    const std::string svc = " [service=my svc]";
-    const std::string group = " groupname=a]b$(x)`y`'z'\"";
-    auto login = [&](const char *service, const char *proto) {
-        return each({service},
-                    "@ auth " + L + " pam_tacplus.so debug try_first_pass login=pap prompt=Password:_" +
-                        sv + "@ account " + L + " pam_tacplus.so debug try_first_pass login=pap" + svc +
-                        " protocol=" + proto + group + sv +
-                        "@ session optional pam_tacplus.so debug try_first_pass login=pap" + svc +
-                        " protocol=" + proto + sv);
-    };
-    const std::string tacacs =
-        login("sshd", "ssh") + login("login", "telnet") + login("httpd", "https") +
-        login("httpd_login", "https") +
-        each({"cli", "shell", "serial"},
-             "@ session optional pam_tacplus.so debug try_first_pass login=pap service=@ "
-             "protocol=unknown" + sv) +
-        login("openvpn", "openvpn");
+    const std::string tacacs = tacacs_block(L, " [service=my svc]", " groupname=a]b$(x)`y`'z'\"", sv);
     const std::string radius =
         each(kClientServices,
              "@ auth " + L + " pam_radius_auth.so  localifdown [client_id=rtr 1 conf=/tmp/evil.conf] "
