@@ -60,7 +60,8 @@ void write_web_filter_identity(std::FILE *out)
 
 void write_servers(std::FILE *out, config_node *dns)
 {
-    for (config_node *e = config_array_first(config_array(dns, "server")); e; e = config_array_next(e)) {
+    for (config_node *e = config_array_first(config_array(dns, "server")); e;
+         e = config_array_next(e)) {
         const char *domain = config_get_string(e, "domain");
         const char *address = config_get_string(e, "address");
         std::string line = "server=";
@@ -95,7 +96,8 @@ void write_allowlist(std::FILE *out, config_node *dns)
 void write_host_records(std::FILE *out, config_node *dns)
 {
     std::fputs("host-record=localhost,127.0.0.1\n", out);
-    for (config_node *e = config_array_first(config_array(dns, "host")); e; e = config_array_next(e)) {
+    for (config_node *e = config_array_first(config_array(dns, "host")); e;
+         e = config_array_next(e)) {
         std::string line = "host-record=";
         if (!put(line, config_get_string(e, "name"), field::name, {e, "name"}))
             continue;
@@ -173,7 +175,8 @@ extern "C" int map_dnsmasq(config_t *config, int, char **)
     config_node *dns = config_object(config, "service.dns");
     write_dns_options(out.file, dns);
 
-    if (web_filter && text_or_empty(config_get_string(config, "firewall.web_filter.service")) == "umbrella")
+    if (web_filter &&
+        text_or_empty(config_get_string(config, "firewall.web_filter.service")) == "umbrella")
         write_web_filter_identity(out.file);
 
     write_servers(out.file, dns);
@@ -186,7 +189,8 @@ extern "C" int map_dnsmasq(config_t *config, int, char **)
         write_dnsmasq_interface(out, n);
 
     if (policies)
-        write_domain_policies(out.file, sniffer.get(), config_array(config, "network.route.policy"));
+        write_domain_policies(out.file, sniffer.get(),
+                              config_array(config, "network.route.policy"));
 
     if (sniffer && !finish(sniffer, sniffer_path))
         status = 1;

@@ -115,7 +115,8 @@ bool put_custom_value(std::string &line, config_node *option, std::string_view d
         unique_sl list(config_get_string_list(option, "value_ipv4_list"));
         size_t written = 0;
         for (size_t i = 0; i < sl_len(list.get()); ++i)
-            if (put_item(line, sl_get(list.get(), i), field::ipv4, {option, "value_ipv4_list", int(i)}))
+            if (put_item(line, sl_get(list.get(), i), field::ipv4,
+                         {option, "value_ipv4_list", int(i)}))
                 ++written;
         // dnsmasq refuses an address option that ends in a comma, and an
         // address list option without addresses is no valid option.
@@ -150,7 +151,10 @@ bool put_custom_value(std::string &line, config_node *option, std::string_view d
         return true;
     }
     int bytes = config_get_int(option, "value_bytes");
-    const char *suffix = datatype == "1byte" ? "b" : datatype == "2byte" ? "s" : datatype == "4byte" ? "i" : "";
+    const char *suffix = datatype == "1byte"   ? "b"
+                         : datatype == "2byte" ? "s"
+                         : datatype == "4byte" ? "i"
+                                               : "";
     line += "," + std::to_string(bytes) + suffix;
     return true;
 }
@@ -161,8 +165,9 @@ void write_custom_options(std::FILE *out, config_node *cfg, std::string_view tag
     for (config_node *o = config_array_first(options); o; o = config_array_next(o)) {
         if (!config_get_bool(o, "enable"))
             continue;
-        std::string line = std::string("dhcp-option") + (config_get_bool(o, "force") ? "-force" : "") + "=net:" +
-                           std::string(tag) + "," + std::to_string(config_get_int(o, "option"));
+        std::string line =
+            std::string("dhcp-option") + (config_get_bool(o, "force") ? "-force" : "") +
+            "=net:" + std::string(tag) + "," + std::to_string(config_get_int(o, "option"));
         if (!put_custom_value(line, o, text_or_empty(config_get_string(o, "datatype"))))
             continue;
         // The name is only a comment: a bad one is dropped, the option kept.
@@ -196,7 +201,8 @@ void write_static_leases(output &out, config_node *cfg, std::string_view tag)
         if (!put_item(line, ip, field::ipv4, {l, "ip"}))
             continue;
         if (out.leased.count(std::string_view(ip))) {
-            log_error("Duplicate static IP detected, IP address '%s' for '%s' is ignored.", ip, who);
+            log_error("Duplicate static IP detected, IP address '%s' for '%s' is ignored.", ip,
+                      who);
             continue;
         }
         line += ",net:";
@@ -214,13 +220,15 @@ void write_boot(std::FILE *out, config_node *cfg, std::string_view tag)
     const char *tftp_raw = config_get_string(cfg, tftp_key.c_str());
     // A value that cannot be written is treated as not configured.
     std::string bootfile, tftp;
-    bool has_bootfile = bootfile_raw && *bootfile_raw && put(bootfile, bootfile_raw, field::text, {cfg, bootfile_key});
+    bool has_bootfile = bootfile_raw && *bootfile_raw &&
+                        put(bootfile, bootfile_raw, field::text, {cfg, bootfile_key});
     bool has_tftp = tftp_raw && *tftp_raw && put(tftp, tftp_raw, field::text, {cfg, tftp_key});
     const std::string net = "net:" + std::string(tag) + ",";
 
     if (has_tftp) {
         write_line(out, "dhcp-option=" + net + "66," + tftp + " # tftp server", {cfg, tftp_key});
-        write_line(out, "dhcp-boot=" + net + bootfile + ",," + tftp + " # bootp server", {cfg, tftp_key});
+        write_line(out, "dhcp-boot=" + net + bootfile + ",," + tftp + " # bootp server",
+                   {cfg, tftp_key});
     } else if (has_bootfile) {
         write_line(out, "dhcp-boot=" + net + bootfile + " # bootp server", {cfg, bootfile_key});
     }
@@ -228,7 +236,8 @@ void write_boot(std::FILE *out, config_node *cfg, std::string_view tag)
 
 void write_relay(std::FILE *out, config_node *cfg, std::string_view local)
 {
-    for (config_node *r = config_array_first(config_array(cfg, "dhcp_relay")); r; r = config_array_next(r)) {
+    for (config_node *r = config_array_first(config_array(cfg, "dhcp_relay")); r;
+         r = config_array_next(r)) {
         std::string line = "dhcp-relay=" + std::string(local);
         if (put_item(line, config_get_string(r, "address"), field::ipv4, {r, "address"}))
             write_line(out, line, {r, ""});
@@ -265,8 +274,10 @@ void write_static(output &out, network_node *node)
 
     const char *suffix = config_get_string(cfg, "dhcp_server.advanced.domain_suffix");
     std::string domain = "domain=";
-    if (suffix && *suffix && put(domain, suffix, field::name, {cfg, "dhcp_server.advanced.domain_suffix"}))
-        write_line(out.file, domain + "," + stored + " # domain name suffix", {cfg, "dhcp_server.advanced.domain_suffix"});
+    if (suffix && *suffix &&
+        put(domain, suffix, field::name, {cfg, "dhcp_server.advanced.domain_suffix"}))
+        write_line(out.file, domain + "," + stored + " # domain name suffix",
+                   {cfg, "dhcp_server.advanced.domain_suffix"});
 
     std::string gateway = "dhcp-option=net:" + std::string(tag) + ",3";
     put_server_value(gateway, cfg, "dhcp_server.advanced.gateway");
@@ -276,7 +287,8 @@ void write_static(output &out, network_node *node)
     if (mtu != "auto") {
         std::fprintf(out.file, "dhcp-option-force=net:%.*s,%s", tag_len, tag.data(), "option:mtu");
         if (mtu == "custom")
-            std::fprintf(out.file, ",%d", int(config_get_int(cfg, "dhcp_server.advanced.mtu_custom")));
+            std::fprintf(out.file, ",%d",
+                         int(config_get_int(cfg, "dhcp_server.advanced.mtu_custom")));
         std::fputs(" # mtu value\n", out.file);
     }
 
@@ -302,7 +314,8 @@ void write_prefix_delegation(std::FILE *out, network_node *node)
     if (!device || device_has_passthrough(device))
         return;
     std::string_view name = text_or_empty(network_name(node));
-    std::fprintf(out, "\n# network interface '%.*s' configurations\n", int(name.size()), name.data());
+    std::fprintf(out, "\n# network interface '%.*s' configurations\n", int(name.size()),
+                 name.data());
     std::fprintf(out, "dhcp-range=%s,::,constructor:%s,ra-stateless\n", range_tag(name).c_str(),
                  network_name(device) ? network_name(device) : "");
 }
@@ -335,7 +348,8 @@ void write_dnsmasq_interface(output &out, network_node *node)
     case NETWORK_INTERFACE_HOTSPOT:
         // The device belongs to the client (or to the hotspot's own DHCP).
         if (network_node *device = network_find_parent(node, NETWORK_NODE_DEVICE))
-            std::fprintf(out.file, "except-interface=%s\n", network_name(device) ? network_name(device) : "");
+            std::fprintf(out.file, "except-interface=%s\n",
+                         network_name(device) ? network_name(device) : "");
         break;
     default:
         for (network_node *proto = network_first_type(node, NETWORK_NODE_PROTO); proto;

@@ -42,7 +42,8 @@ void write_domain_policies(std::FILE *out, std::FILE *sniffer, config_node *poli
 {
     int n = 0;
     for (config_node *p = config_array_first(policies); p; p = config_array_next(p), ++n) {
-        if (!config_get_bool(p, "enable") || text_or_empty(config_get_string(p, "dst.type")) != "domain")
+        if (!config_get_bool(p, "enable") ||
+            text_or_empty(config_get_string(p, "dst.type")) != "domain")
             continue;
         unique_sl list(config_get_string_list(p, "dst.domain"));
         // The sniffer file separates domains by commas and fields by

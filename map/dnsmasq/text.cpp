@@ -31,7 +31,11 @@ namespace {
 
 bool digit(char c) { return c >= '0' && c <= '9'; }
 bool hex_digit(char c) { return digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-bool name_char(char c) { return digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == '.' || c == '_'; }
+bool name_char(char c)
+{
+    return digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == '.' ||
+           c == '_';
+}
 
 template <typename Pred>
 bool made_of(std::string_view s, Pred ok)
@@ -102,7 +106,10 @@ bool control(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
 
 // Outside double quotes these end a field, start a quoted part or a
 // comment, or are read as an escape.
-bool needs_quotes(std::string_view s) { return s.find_first_of(" \",#\\") != std::string_view::npos; }
+bool needs_quotes(std::string_view s)
+{
+    return s.find_first_of(" \",#\\") != std::string_view::npos;
+}
 
 // Why value cannot be written as f, or null when it can.
 const char *refusal(const char *value, field f)
@@ -129,8 +136,9 @@ const char *refusal(const char *value, field f)
     case field::name:
         return dns_name(v, false) ? nullptr : "the value is not a host or domain name";
     case field::host:
-        return dns_name(v, false) && v[0] != '-' && v[0] != '_' && v[0] != '.' ? nullptr
-                                                                             : "the value is not a host name";
+        return dns_name(v, false) && v[0] != '-' && v[0] != '_' && v[0] != '.'
+                   ? nullptr
+                   : "the value is not a host name";
     case field::domain:
         return dns_name(v, true) ? nullptr : "the value is not a domain";
     case field::server:
@@ -227,7 +235,8 @@ std::string regroup_hex(std::string_view hex)
 
 std::string range_tag(std::string_view tag)
 {
-    bool hex_only = !tag.empty() && tag.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
+    bool hex_only =
+        !tag.empty() && tag.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
     return hex_only ? "set:" + std::string(tag) : std::string(tag);
 }
 

@@ -26,7 +26,10 @@ namespace dnsmasq {
 constexpr size_t max_line = 1024;
 
 // The store answers "" for unset strings; a null answer reads the same.
-inline std::string_view text_or_empty(const char *s) { return s ? std::string_view(s) : std::string_view(); }
+inline std::string_view text_or_empty(const char *s)
+{
+    return s ? std::string_view(s) : std::string_view();
+}
 
 // Where a value was read, named when it is left out: the node it belongs
 // to, its key there ("" for the node itself), and its place in a list
@@ -43,19 +46,19 @@ void ignore(const origin &from, const char *why);
 
 // What a value is, which decides what it may hold.
 enum class field {
-    ipv4,     // dotted IPv4 address
+    ipv4,         // dotted IPv4 address
     ipv4_prefix,  // dotted IPv4 address, optionally with "/<length>"
-    address,  // IPv4 or IPv6 address
-    name,     // host or domain name: letters, digits, '-', '.', '_', no
-              // label longer than 63 bytes
-    host,     // host name of a lease: a name that starts with a letter or digit
-    domain,   // domain of server=: a name, '*' allowed as wildcard
-    server,   // upstream server: address[#port][@source or interface...]
-    mac,      // hardware address: hex digits, ':', '-', '*' wildcards
-    hex,      // hexadecimal digits
-    text,     // free text: in double quotes, escaped, when it needs them
-    quoted,   // free text, always in double quotes
-    comment,  // text after " # " (dnsmasq ignores the rest of the line)
+    address,      // IPv4 or IPv6 address
+    name,         // host or domain name: letters, digits, '-', '.', '_', no
+                  // label longer than 63 bytes
+    host,         // host name of a lease: a name that starts with a letter or digit
+    domain,       // domain of server=: a name, '*' allowed as wildcard
+    server,       // upstream server: address[#port][@source or interface...]
+    mac,          // hardware address: hex digits, ':', '-', '*' wildcards
+    hex,          // hexadecimal digits
+    text,         // free text: in double quotes, escaped, when it needs them
+    quoted,       // free text, always in double quotes
+    comment,      // text after " # " (dnsmasq ignores the rest of the line)
 };
 
 // True when value can be written as that field (an empty value is not a

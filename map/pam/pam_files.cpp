@@ -11,8 +11,7 @@ std::vector<server> servers(config_node *config, const char *path, secret_use us
     std::vector<server> list;
     config_node *array = config_array(config, path);
     unsigned index = 0;
-    for (config_node *el = config_array_first(array); el;
-         el = config_array_next(el), ++index) {
+    for (config_node *el = config_array_first(array); el; el = config_array_next(el), ++index) {
         const char *host = config_get_string(el, "hostname");
         if (!host || !host_ok(host)) {
             log_error("%s: server %u has no usable host name; left out", path, index);
@@ -35,7 +34,8 @@ std::vector<server> servers(config_node *config, const char *path, secret_use us
     return list;
 }
 
-bool write_private(const char *tmp_pattern, const char *final, const std::function<void(FILE *)> &body)
+bool write_private(const char *tmp_pattern, const char *final,
+                   const std::function<void(FILE *)> &body)
 {
     char *raw = nullptr;
     if (xasprintf(&raw, tmp_pattern, (int)getpid()) < 0) {

@@ -62,9 +62,9 @@ std::string host_port(std::string_view host, int port);
 /* ---- pam_files.cpp ---- */
 /* How a method's rules carry the server secret. */
 enum class secret_use {
-    none,     /* no secret */
-    line,     /* on a line of a client file */
-    bracket,  /* inside a bracketed PAM argument, "[secret=...]" */
+    none,    /* no secret */
+    line,    /* on a line of a client file */
+    bracket, /* inside a bracketed PAM argument, "[secret=...]" */
 };
 /* Elements of the server array at path that can be written, in order; the
  * others are logged and dropped. */
@@ -73,7 +73,8 @@ std::vector<server> servers(config_node *config, const char *path, secret_use us
  * name of this process, then moves it over final whole; a daemon never
  * reads half a file.  False, with the file named in the log, when it is not
  * in place; the previous file is then left as it was. */
-bool write_private(const char *tmp_pattern, const char *final, const std::function<void(FILE *)> &body);
+bool write_private(const char *tmp_pattern, const char *final,
+                   const std::function<void(FILE *)> &body);
 
 /* ---- pam_rules.cpp ---- */
 bool otp_enabled(config_node *config);

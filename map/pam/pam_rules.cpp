@@ -10,8 +10,8 @@ constexpr const char *login_services[] = {"sshd", "login", "httpd", "httpd_login
 /* Paths that only ever come after a login elsewhere. */
 constexpr const char *session_services[] = {"cli", "shell", "serial"};
 /* Order in which the RADIUS and LDAP rules are stacked. */
-constexpr const char *client_services[] = {"sshd", "login", "serial", "openvpn",
-                                           "httpd", "httpd_login"};
+constexpr const char *client_services[] = {"sshd",    "login", "serial",
+                                           "openvpn", "httpd", "httpd_login"};
 
 const char *control(config_node *config, const char *path)
 {
@@ -44,11 +44,9 @@ void tacacs_login(FILE *f, const char *service, const char *protocol, const char
 {
     fprintf(f, "%s auth %s pam_tacplus.so debug try_first_pass login=%s prompt=Password:_%s",
             service, k, "pap", servers.c_str());
-    fprintf(f,
-            "%s account %s pam_tacplus.so debug try_first_pass login=%s%s protocol=%s%s%s",
+    fprintf(f, "%s account %s pam_tacplus.so debug try_first_pass login=%s%s protocol=%s%s%s",
             service, k, "pap", svc.c_str(), protocol, group.c_str(), servers.c_str());
-    fprintf(f,
-            "%s session optional pam_tacplus.so debug try_first_pass login=%s%s protocol=%s%s",
+    fprintf(f, "%s session optional pam_tacplus.so debug try_first_pass login=%s%s protocol=%s%s",
             service, "pap", svc.c_str(), protocol, servers.c_str());
 }
 
@@ -57,8 +55,7 @@ void tacacs_login(FILE *f, const char *service, const char *protocol, const char
 bool otp_enabled(config_node *config)
 {
     config_node *users = config_object(config, "auth.user");
-    for (config_node *user = config_object_first(users); user;
-         user = config_object_next(user)) {
+    for (config_node *user = config_object_first(users); user; user = config_object_next(user)) {
         if (config_has_key(user, "2fa") && config_get_bool(user, "2fa.enable"))
             return true;
     }
@@ -86,10 +83,10 @@ void write_token(FILE *f, const char *control, int idle_timeout)
 void write_local(FILE *f)
 {
     for (const char *service : login_services) {
-        const char *args = (std::string_view(service) == "sshd" ||
-                            std::string_view(service) == "login")
-                               ? " admin -o shell -o serial"
-                               : "";
+        const char *args =
+            (std::string_view(service) == "sshd" || std::string_view(service) == "login")
+                ? " admin -o shell -o serial"
+                : "";
         fprintf(f, "%s auth %s pam_qel.so%s\n", service, lenient_control, args);
         fprintf(f, "%s account %s pam_qel.so%s\n", service, lenient_control, args);
     }
@@ -124,11 +121,10 @@ void write_radius(FILE *f, config_node *config)
     if (nas_id && *nas_id)
         module_arg(client_id, "client_id", nas_id, "auth.radius.nas_id");
     for (const char *service : client_services) {
-        fprintf(f, "%s auth %s pam_radius_auth.so %s localifdown %s conf=%s\n", service, k,
-                debug, client_id.c_str(), radius_conf);
+        fprintf(f, "%s auth %s pam_radius_auth.so %s localifdown %s conf=%s\n", service, k, debug,
+                client_id.c_str(), radius_conf);
         fprintf(f, "%s account %s pam_radius_auth.so conf=%s\n", service, k, radius_conf);
-        fprintf(f, "%s session %s pam_radius_auth.so conf=%s\n", service, "optional",
-                radius_conf);
+        fprintf(f, "%s session %s pam_radius_auth.so conf=%s\n", service, "optional", radius_conf);
     }
 }
 
@@ -139,11 +135,11 @@ void write_ldap(FILE *f, config_node *config)
     for (const char *service : client_services) {
         /* The web login has already asked for the password. */
         const char *extra = std::string_view(service) == "httpd" ? "use_first_pass" : "";
-        fprintf(f, "%s auth %s pam_ldap.so %s%s config=%s\n", service, k, extra,
-                group.c_str(), ldap_conf);
+        fprintf(f, "%s auth %s pam_ldap.so %s%s config=%s\n", service, k, extra, group.c_str(),
+                ldap_conf);
         fprintf(f, "%s account %s pam_ldap.so config=%s\n", service, k, ldap_conf);
-        fprintf(f, "%s session %s pam_ldap.so try_first_pass config=%s\n", service,
-                "optional", ldap_conf);
+        fprintf(f, "%s session %s pam_ldap.so try_first_pass config=%s\n", service, "optional",
+                ldap_conf);
     }
 }
 
@@ -166,13 +162,14 @@ void write_fallback(FILE *f)
     fprintf(f, "%s account required pam_qel.so\n", "openvpn");
     fprintf(f, "%s password required pam_deny.so\n", "openvpn");
     fprintf(f, "%s session required pam_deny.so\n", "openvpn");
-    fputs("other auth required pam_warn.so\n"
-          "other auth required pam_deny.so\n"
-          "other account required pam_warn.so\n"
-          "other account required pam_deny.so\n"
-          "other session required pam_warn.so\n"
-          "other session required pam_deny.so\n",
-          f);
+    fputs(
+        "other auth required pam_warn.so\n"
+        "other auth required pam_deny.so\n"
+        "other account required pam_warn.so\n"
+        "other account required pam_deny.so\n"
+        "other session required pam_warn.so\n"
+        "other session required pam_deny.so\n",
+        f);
 }
 
 }  // namespace pam

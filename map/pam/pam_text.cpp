@@ -55,8 +55,8 @@ bool host_ok(std::string_view host)
         return false;
     for (char ch : host) {
         bool ok = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') ||
-                  (ch >= '0' && ch <= '9') || ch == '-' || ch == '.' ||
-                  ch == '_' || ch == ':' || ch == '%';
+                  (ch >= '0' && ch <= '9') || ch == '-' || ch == '.' || ch == '_' || ch == ':' ||
+                  ch == '%';
         if (!ok)
             return false;
     }
@@ -139,7 +139,8 @@ bool ldap_value(std::string &out, const char *value, std::string_view path)
     /* The LDAP module takes the rest of the line after the keyword, without
      * the blanks around it: a value that starts or ends with one would
      * lose it. */
-    if (!why && !v.empty() && (v.front() == ' ' || v.front() == '\t' || v.back() == ' ' || v.back() == '\t'))
+    if (!why && !v.empty() &&
+        (v.front() == ' ' || v.front() == '\t' || v.back() == ' ' || v.back() == '\t'))
         why = "the value starts or ends with a blank, which the LDAP module drops";
     if (why) {
         left_out(path, why);

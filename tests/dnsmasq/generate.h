@@ -10,16 +10,17 @@ namespace dnsmasq_test {
 
 struct Output {
     int status = -1;
-    std::string conf;        // /var/run/dnsmasq.conf
+    std::string conf;  // /var/run/dnsmasq.conf
     bool has_sniffer = false;
-    std::string sniffer;     // /var/run/hostnamesniffer.cfg
-    std::string err;         // standard error (the generator's messages)
+    std::string sniffer;  // /var/run/hostnamesniffer.cfg
+    std::string err;      // standard error (the generator's messages)
     unsigned conf_mode = 0, sniffer_mode = 0;
 };
 
 // config_json empty: no configuration file (a new device).  before: shell
 // commands run in the namespace just before the generator.
-Output generate(const std::string &config_json, const std::map<std::string, std::string> &files = {},
+Output generate(const std::string &config_json,
+                const std::map<std::string, std::string> &files = {},
                 const std::string &before = "");
 
 // The fixed start of every file on a device without web filter.

@@ -15,10 +15,11 @@ using dnsmasq_test::defaults;
 using dnsmasq_test::generate;
 using dnsmasq_test::header;
 
-const std::string auto_guest = "dhcp-option=net:guest,3,0.0.0.0 # gateway address\n"
-                               "dhcp-option=net:guest,6,0.0.0.0,0.0.0.0 # dns server\n"
-                               "dhcp-option=net:guest,option:ntp-server,0.0.0.0,0.0.0.0 # ntp server\n"
-                               "dhcp-option=net:guest,44,0.0.0.0,0.0.0.0 # wins server\n";
+const std::string auto_guest =
+    "dhcp-option=net:guest,3,0.0.0.0 # gateway address\n"
+    "dhcp-option=net:guest,6,0.0.0.0,0.0.0.0 # dns server\n"
+    "dhcp-option=net:guest,option:ntp-server,0.0.0.0,0.0.0.0 # ntp server\n"
+    "dhcp-option=net:guest,44,0.0.0.0,0.0.0.0 # wins server\n";
 
 // Quotes, blanks, backslashes, brackets and shell syntax in every value
 // that reaches the file: each is written where dnsmasq's syntax can carry
@@ -85,26 +86,27 @@ TEST(DnsmasqSafety, PayloadsKeepTheFileReadable)
                   auto_guest + "ipset=/a.example/c.example/domain-policy-0,domain6-policy-0\n");
     EXPECT_EQ(out.sniffer, "a.example,c.example 1 0\n");
     const std::string lan = "config map dnsmasq: Ignoring network.interface.lan.ipv4.dhcp_server.";
-    EXPECT_EQ(out.err,
-              "config map dnsmasq: Ignoring service.dns.server.0.domain: the value is not a domain\n"
-              "config map dnsmasq: Ignoring service.dns.server.1.address: the value is not a server address\n"
-              "config map dnsmasq: Ignoring service.dns.allowlist.1: the value is not a host or domain name\n"
-              "config map dnsmasq: Ignoring service.dns.allowlist.2: the value is not a host or domain name\n"
-              "config map dnsmasq: Ignoring service.dns.host.0.name: the value is not a host or domain name\n"
-              "config map dnsmasq: Ignoring service.dns.host.1.address: the value is not an IP address\n" +
-                  lan + "lease_end: the value is not an IPv4 address\n" + lan +
-                  "advanced.domain_suffix: the value is not a host or domain name\n" + lan +
-                  "advanced.gateway_custom: the value is not an IPv4 address\n" + lan +
-                  "advanced.primary_dns_custom: the value is not an IPv4 address\n" + lan +
-                  "advanced.custom_option.0.value_ipv4_list: an ipv4 option needs at least one address\n" + lan +
-                  "advanced.custom_option.1.value_ipv4_list.1: the value is not an IPv4 address\n" + lan +
-                  "advanced.custom_option.3.value_hex: the value is not hexadecimal digits\n" + lan +
-                  "advanced.static_lease.0.name: the value is not a host name\n" + lan +
-                  "advanced.static_lease.1.mac: the value is not a hardware address\n"
-                  "config map dnsmasq: Duplicate static IP detected, IP address '192.168.1.20' for 'dup' is "
-                  "ignored.\n"
-                  "config map dnsmasq: Ignoring network.route.policy.0.dst.domain.1: the value is not a host or "
-                  "domain name\n");
+    EXPECT_EQ(
+        out.err,
+        "config map dnsmasq: Ignoring service.dns.server.0.domain: the value is not a domain\n"
+        "config map dnsmasq: Ignoring service.dns.server.1.address: the value is not a server address\n"
+        "config map dnsmasq: Ignoring service.dns.allowlist.1: the value is not a host or domain name\n"
+        "config map dnsmasq: Ignoring service.dns.allowlist.2: the value is not a host or domain name\n"
+        "config map dnsmasq: Ignoring service.dns.host.0.name: the value is not a host or domain name\n"
+        "config map dnsmasq: Ignoring service.dns.host.1.address: the value is not an IP address\n" +
+            lan + "lease_end: the value is not an IPv4 address\n" + lan +
+            "advanced.domain_suffix: the value is not a host or domain name\n" + lan +
+            "advanced.gateway_custom: the value is not an IPv4 address\n" + lan +
+            "advanced.primary_dns_custom: the value is not an IPv4 address\n" + lan +
+            "advanced.custom_option.0.value_ipv4_list: an ipv4 option needs at least one address\n" +
+            lan + "advanced.custom_option.1.value_ipv4_list.1: the value is not an IPv4 address\n" +
+            lan + "advanced.custom_option.3.value_hex: the value is not hexadecimal digits\n" +
+            lan + "advanced.static_lease.0.name: the value is not a host name\n" + lan +
+            "advanced.static_lease.1.mac: the value is not a hardware address\n"
+            "config map dnsmasq: Duplicate static IP detected, IP address '192.168.1.20' for 'dup' is "
+            "ignored.\n"
+            "config map dnsmasq: Ignoring network.route.policy.0.dst.domain.1: the value is not a host or "
+            "domain name\n");
 }
 
 // dnsmasq cuts a line after 1024 bytes and reads the rest as a line of its
@@ -115,25 +117,30 @@ TEST(DnsmasqSafety, LongValuesAddNoDirective)
     const std::string label = std::string(45, 'a') + "." + std::string(44, 'a');
     std::string domains;
     for (int i = 0; i < 12; ++i)
-        domains += std::string(i ? "," : "") + "\"d" + std::to_string(i) + "." + label + ".example\"";
+        domains +=
+            std::string(i ? "," : "") + "\"d" + std::to_string(i) + "." + label + ".example\"";
     auto out = generate(R"({"network": {"device": {"eth0": {}}, "interface": {
         "lan": {"device": "/network/device/eth0", "ipv4": {"type": "static", "address": "192.168.1.1/24",
           "dhcp_server": {"enable": true, "lease_start": "100", "lease_end": "199", "lease_time": 600,
             "advanced": {"custom_option": [{"option": 15, "datatype": "str", "value_str": "ok",
-                                            "name": ")" + padding + R"(server=203.0.113.66"}]}}}}},
+                                            "name": ")" +
+                        padding + R"(server=203.0.113.66"}]}}}}},
       "route": {"policy": [{"enable": true, "ip_version": "ipv4", "dst": {"type": "domain", "domain": [)" +
                         domains + "]}}]}}}");
     ASSERT_EQ(out.status, 0) << out.err;
     EXPECT_EQ(out.conf.find("203.0.113.66"), std::string::npos);
-    EXPECT_NE(out.err.find("Ignoring network.interface.lan.ipv4.dhcp_server.advanced.custom_option.0: its line "
-                           "would be longer than dnsmasq reads"),
-              std::string::npos)
+    EXPECT_NE(
+        out.err.find(
+            "Ignoring network.interface.lan.ipv4.dhcp_server.advanced.custom_option.0: its line "
+            "would be longer than dnsmasq reads"),
+        std::string::npos)
         << out.err;
     // Many domains go to one set over as many lines as they need.
     std::string first, second;
     for (int i = 0; i < 12; ++i)
         (i < 9 ? first : second) += "/d" + std::to_string(i) + "." + label + ".example";
-    EXPECT_NE(out.conf.find("\nipset=" + first + "/domain-policy-0\nipset=" + second + "/domain-policy-0\n"),
+    EXPECT_NE(out.conf.find("\nipset=" + first + "/domain-policy-0\nipset=" + second +
+                            "/domain-policy-0\n"),
               std::string::npos)
         << out.conf;
 }
@@ -142,9 +149,10 @@ TEST(DnsmasqSafety, LongValuesAddNoDirective)
 // an older file.
 TEST(DnsmasqSafety, ModesDoNotDependOnTheUmask)
 {
-    auto out = generate(R"({"network": {"route": {"policy": []}}})",
-                        {{"/var/run/dnsmasq.conf", "old\n"}, {"/var/run/hostnamesniffer.cfg", "old\n"}},
-                        "umask 000; chmod 666 /var/run/dnsmasq.conf; chmod 600 /var/run/hostnamesniffer.cfg");
+    auto out = generate(
+        R"({"network": {"route": {"policy": []}}})",
+        {{"/var/run/dnsmasq.conf", "old\n"}, {"/var/run/hostnamesniffer.cfg", "old\n"}},
+        "umask 000; chmod 666 /var/run/dnsmasq.conf; chmod 600 /var/run/hostnamesniffer.cfg");
     ASSERT_EQ(out.status, 0) << out.err;
     EXPECT_EQ(out.conf, defaults);
     EXPECT_EQ(out.conf_mode, 0644u);
@@ -161,12 +169,14 @@ TEST(DnsmasqSafety, ModesDoNotDependOnTheUmask)
 TEST(DnsmasqSafety, FullFileSystemIsReported)
 {
     // A file system with no room left: the files can be opened, not written.
-    const std::string full = "mount -t tmpfs -o size=16k full /run; mkdir -p /run/x; "
-                             ": > /run/dnsmasq.conf; : > /run/hostnamesniffer.cfg; "
-                             "dd if=/dev/zero of=/run/x/fill bs=4k 2>/dev/null || true";
+    const std::string full =
+        "mount -t tmpfs -o size=16k full /run; mkdir -p /run/x; "
+        ": > /run/dnsmasq.conf; : > /run/hostnamesniffer.cfg; "
+        "dd if=/dev/zero of=/run/x/fill bs=4k 2>/dev/null || true";
     auto out = dnsmasq_test::generate(R"({"network": {"route": {"policy": []}}})", {}, full);
     EXPECT_EQ(out.status, 1);
-    EXPECT_NE(out.err.find("cannot write /var/run/dnsmasq.conf: No space left on device"), std::string::npos)
+    EXPECT_NE(out.err.find("cannot write /var/run/dnsmasq.conf: No space left on device"),
+              std::string::npos)
         << out.err;
 
     // A device that refuses every write cannot be emptied either: the file
@@ -186,8 +196,9 @@ TEST(DnsmasqSafety, FullFileSystemIsReported)
 // An open that fails must not leave the other file of the step empty.
 TEST(DnsmasqSafety, FileThatCannotBeOpenedLeavesTheOtherAlone)
 {
-    auto out = generate(R"({"network": {"route": {"policy": []}}})",
-                        {{"/var/run/dnsmasq.conf/x", ""}, {"/var/run/hostnamesniffer.cfg", "kept\n"}});
+    auto out =
+        generate(R"({"network": {"route": {"policy": []}}})",
+                 {{"/var/run/dnsmasq.conf/x", ""}, {"/var/run/hostnamesniffer.cfg", "kept\n"}});
     EXPECT_EQ(out.status, 1);
     EXPECT_EQ(out.sniffer, "kept\n");
     EXPECT_EQ(out.err, "config map dnsmasq: cannot open /var/run/dnsmasq.conf: Is a directory\n");

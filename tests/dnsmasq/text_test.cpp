@@ -50,7 +50,8 @@ std::string written(const char *value, field f)
     return line;
 }
 
-const std::string line_break = "<left out: writer: Ignoring some.path.3: the value holds a line break\n>";
+const std::string line_break =
+    "<left out: writer: Ignoring some.path.3: the value holds a line break\n>";
 
 // Every payload either keeps its meaning inside its field or is left out
 // with a message that names the path and not the value.
@@ -83,16 +84,18 @@ TEST(DnsmasqWriter, PayloadsInFreeText)
         if (!c.text)
             continue;
         // dnsmasq reads each form back as one value of its line.
-        std::string file = "dhcp-boot=net:lan," + written(c.value, field::text) + ",,192.168.1.5 # bootp server\n" +
-                           "dhcp-option=net:lan,252," + written(c.value, field::quoted) + "\n" +
-                           "dhcp-option=net:lan,3 # " + written(c.value, field::comment) + "\n";
+        std::string file = "dhcp-boot=net:lan," + written(c.value, field::text) +
+                           ",,192.168.1.5 # bootp server\n" + "dhcp-option=net:lan,252," +
+                           written(c.value, field::quoted) + "\n" + "dhcp-option=net:lan,3 # " +
+                           written(c.value, field::comment) + "\n";
         EXPECT_EQ(dnsmasq_test::daemon_check(file), "") << file;
     }
 }
 
 TEST(DnsmasqWriter, TypedFieldsTakeOnlyTheirValues)
 {
-    const char *payloads[] = {"\n", "\r", "\"", "'", "\\", " ", "]", "$(x)", "`x`", ",", "\t", "\x01"};
+    const char *payloads[] = {"\n", "\r",   "\"",  "'", "\\", " ",
+                              "]",  "$(x)", "`x`", ",", "\t", "\x01"};
     const struct {
         field f;
         const char *good;
@@ -111,11 +114,13 @@ TEST(DnsmasqWriter, TypedFieldsTakeOnlyTheirValues)
     for (const auto &f : fields) {
         SCOPED_TRACE(f.good);
         EXPECT_EQ(written(f.good, f.f), f.good);
-        EXPECT_EQ(written("", f.f), "<left out: writer: Ignoring some.path.3: " + std::string(f.why) + "\n>");
+        EXPECT_EQ(written("", f.f),
+                  "<left out: writer: Ignoring some.path.3: " + std::string(f.why) + "\n>");
         for (const char *payload : payloads) {
             std::string value = std::string(f.good) + payload;
             std::string said = written(value.c_str(), f.f);
-            EXPECT_EQ(said.rfind("<left out: writer: Ignoring some.path.3: the value ", 0), 0u) << said;
+            EXPECT_EQ(said.rfind("<left out: writer: Ignoring some.path.3: the value ", 0), 0u)
+                << said;
             EXPECT_EQ(said.find(f.good), std::string::npos) << said;
         }
     }
@@ -124,7 +129,8 @@ TEST(DnsmasqWriter, TypedFieldsTakeOnlyTheirValues)
     EXPECT_EQ(written((label63 + ".lan").c_str(), field::name), label63 + ".lan");
     EXPECT_EQ(written(("b" + label63 + ".lan").c_str(), field::domain),
               "<left out: writer: Ignoring some.path.3: the value is not a domain\n>");
-    EXPECT_EQ(written("-printer", field::host), "<left out: writer: Ignoring some.path.3: the value is not a host name\n>");
+    EXPECT_EQ(written("-printer", field::host),
+              "<left out: writer: Ignoring some.path.3: the value is not a host name\n>");
     EXPECT_EQ(written("192.168.1.1/33", field::ipv4_prefix),
               "<left out: writer: Ignoring some.path.3: the value is not an IPv4 address\n>");
     EXPECT_EQ(written("192.168.1.1", field::ipv4_prefix), "192.168.1.1");

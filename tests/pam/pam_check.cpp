@@ -76,7 +76,8 @@ std::vector<call> parse_log(const std::string &log)
         in.get();
         std::string rest;
         std::getline(in, rest, '\0');
-        for (size_t start = 0, bar; (bar = rest.find('|', start)) != std::string::npos; start = bar + 1)
+        for (size_t start = 0, bar; (bar = rest.find('|', start)) != std::string::npos;
+             start = bar + 1)
             c.args.push_back(rest.substr(start, bar - start));
         calls.push_back(std::move(c));
     }
@@ -95,7 +96,8 @@ std::vector<call> every_rule(const std::string &pam_conf, std::string &error)
     spec.after = setup(true) + "export PAM_PROBE_IGNORE=1\n";
     for (const auto &service : services)
         for (const char *op : {"authenticate", "acct_mgmt", "chauthtok", "open_session"})
-            spec.after += std::string(PAMTESTER " '") + service + "' admin " + op + " >/dev/null 2>&1\n";
+            spec.after +=
+                std::string(PAMTESTER " '") + service + "' admin " + op + " >/dev/null 2>&1\n";
     spec.after += "cat $PAM_PROBE_LOG\n";
     nsrun::Result r = nsrun::run(spec);
     if (r.status != 0) {
@@ -123,12 +125,13 @@ std::string same_rules(const std::string &pam_conf, const std::vector<call> &cal
                 if (rule.service == service && rule.type == type)
                     rules.push_back(rule);
     auto text = [](const std::vector<call> &v, size_t n) {
-        return n < v.size() ? v[n].service + " " + v[n].type + " " + v[n].module : std::string("(none)");
+        return n < v.size() ? v[n].service + " " + v[n].type + " " + v[n].module
+                            : std::string("(none)");
     };
     for (size_t i = 0; i < rules.size() || i < calls.size(); ++i)
         if (text(rules, i) != text(calls, i))
-            return "rule " + std::to_string(i) + ": the file has " + text(rules, i) + ", Linux-PAM called " +
-                   text(calls, i);
+            return "rule " + std::to_string(i) + ": the file has " + text(rules, i) +
+                   ", Linux-PAM called " + text(calls, i);
     return "";
 }
 

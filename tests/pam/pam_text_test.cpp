@@ -37,14 +37,19 @@ std::string written(writer w, const char *value)
     return out;
 }
 
-std::string left_out(const char *why) { return "<left out: writer: auth.x.y: " + std::string(why) + "; left out\n>"; }
+std::string left_out(const char *why)
+{
+    return "<left out: writer: auth.x.y: " + std::string(why) + "; left out\n>";
+}
 
 TEST(PamWriter, Payloads)
 {
     const std::string line_break = left_out("the value holds a line break");
     const std::string hash = left_out("the value holds '#', which ends a PAM rule");
-    const std::string backslash = left_out("the value ends in a backslash, which PAM would read as part of what follows");
-    const std::string blank = left_out("the value holds a blank, which would split it into two fields");
+    const std::string backslash =
+        left_out("the value ends in a backslash, which PAM would read as part of what follows");
+    const std::string blank =
+        left_out("the value holds a blank, which would split it into two fields");
     const struct {
         const char *value, *arg, *secret, *radius, *ldap;
     } cases[] = {
@@ -60,15 +65,16 @@ TEST(PamWriter, Payloads)
         {"a b]", "[client_id=a b\\]]", "[secret=a b\\]]", "", "a b]"},
         {"$(reboot)", "client_id=$(reboot)", "[secret=$(reboot)]", "$(reboot)", "$(reboot)"},
         {"`reboot`", "client_id=`reboot`", "[secret=`reboot`]", "`reboot`", "`reboot`"},
-        {"x conf=/tmp/evil.conf", "[client_id=x conf=/tmp/evil.conf]", "[secret=x conf=/tmp/evil.conf]", "",
-         "x conf=/tmp/evil.conf"},
+        {"x conf=/tmp/evil.conf", "[client_id=x conf=/tmp/evil.conf]",
+         "[secret=x conf=/tmp/evil.conf]", "", "x conf=/tmp/evil.conf"},
         {"a#b", "", "", "a#b", "a#b"},
         {"ends\\", "", "", "ends\\", "ends\\"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.value);
         if (!c.arg) {
-            for (writer w : {writer(arg), writer(secret_arg), writer(pam::radius_field), writer(pam::ldap_value)})
+            for (writer w : {writer(arg), writer(secret_arg), writer(pam::radius_field),
+                             writer(pam::ldap_value)})
                 EXPECT_EQ(written(w, c.value), line_break);
             continue;
         }
@@ -79,7 +85,8 @@ TEST(PamWriter, Payloads)
         EXPECT_EQ(written(pam::radius_field, c.value), *c.radius ? c.radius : blank);
         EXPECT_EQ(written(pam::ldap_value, c.value), c.ldap);
     }
-    EXPECT_EQ(written(pam::radius_field, ""), left_out("the value is empty, which would shift the fields after it"));
+    EXPECT_EQ(written(pam::radius_field, ""),
+              left_out("the value is empty, which would shift the fields after it"));
     EXPECT_EQ(written(pam::ldap_value, ""), "");
     EXPECT_EQ(written(pam::ldap_value, " x"),
               left_out("the value starts or ends with a blank, which the LDAP module drops"));
@@ -94,7 +101,8 @@ TEST(PamWriter, HostAndPort)
     EXPECT_EQ(pam::host_port("10.0.0.1", 49), "10.0.0.1:49");
     EXPECT_EQ(pam::host_port("fd00::7", 49), "[fd00::7]:49");
     EXPECT_EQ(pam::host_port("fe80::1%eth0", 636), "[fe80::1%eth0]:636");
-    for (const char *bad : {"", "a b", "a#b", "a]b", "[fd00::1]", "a\nb", "$(x)", "`x`", "a'b", "a\"b", "a\\b"})
+    for (const char *bad :
+         {"", "a b", "a#b", "a]b", "[fd00::1]", "a\nb", "$(x)", "`x`", "a'b", "a\"b", "a\\b"})
         EXPECT_FALSE(pam::host_ok(bad)) << bad;
     EXPECT_TRUE(pam::host_ok("fe80::1%eth0"));
 }
