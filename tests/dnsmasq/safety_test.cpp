@@ -179,9 +179,9 @@ TEST(DnsmasqSafety, FullFileSystemIsReported)
               std::string::npos)
         << out.err;
 
-    // A device that refuses every write cannot be emptied either: the file
-    // is left alone and that is reported too.  (Not collected: reading it
-    // would never end.)
+    // A device under the file's name (here one that refuses every write)
+    // is not a file to write: it is left alone and that is reported too.
+    // (Not collected: reading it would never end.)
     nsrun::Spec spec;
     spec.args = {"map", "dnsmasq"};
     spec.has_config = false;
@@ -189,7 +189,7 @@ TEST(DnsmasqSafety, FullFileSystemIsReported)
     spec.after = "stat -c %F /var/run/dnsmasq.conf";
     auto r = nsrun::run(spec);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "config map dnsmasq: cannot empty /var/run/dnsmasq.conf: Invalid argument\n");
+    EXPECT_EQ(r.err, "config map dnsmasq: cannot open /var/run/dnsmasq.conf: Invalid argument\n");
     EXPECT_EQ(r.after, "character special file\n");
 }
 
