@@ -4,6 +4,11 @@
 // Built with the tree, run by server-rtt.sh.
 //
 //   server-rtt CONFIG_PROGRAM CONFIG_FILE PATH [ROUNDS]
+//   server-rtt --count GETS CONFIG_PROGRAM CONFIG_FILE PATH
+//
+// With --count it only loads and sends GETS gets, then waits until the
+// server has ended: the server's instruction count per request is then the
+// difference of two runs under callgrind (figures.sh does that).
 #include <endian.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -108,9 +113,34 @@ void echo(int fd, const std::vector<char> &reply) {
 
 }  // namespace
 
+// Loads, sends gets, then closes its side and reads until the server's side
+// closes too: the server (and a profiler around it) has then ended.
+int count_only(int fd, const char *file, const char *path, long gets) {
+    if (call(fd, "load", {file, "", ""}, nullptr) != 0) {
+        std::fprintf(stderr, "server-rtt: the server could not load %s\n", file);
+        return 1;
+    }
+    for (long i = 0; i < gets; ++i)
+        if (call(fd, "get", {path}, nullptr) != 0) {
+            std::fprintf(stderr, "server-rtt: get %s failed\n", path);
+            return 1;
+        }
+    shutdown(fd, SHUT_WR);
+    char sink[256];
+    while (read(fd, sink, sizeof sink) > 0)
+        ;
+    return 0;
+}
+
 int main(int argc, char **argv) {
+    long count = -1;
+    if (argc > 2 && std::strcmp(argv[1], "--count") == 0) {
+        count = std::atol(argv[2]);
+        argc -= 2;
+        argv += 2;
+    }
     if (argc < 4) {
-        std::fprintf(stderr, "usage: server-rtt CONFIG_PROGRAM CONFIG_FILE PATH [ROUNDS]\n");
+        std::fprintf(stderr, "usage: server-rtt [--count GETS] CONFIG_PROGRAM CONFIG_FILE PATH [ROUNDS]\n");
         return 2;
     }
     const char *program = argv[1], *file = argv[2], *path = argv[3];
@@ -131,6 +161,8 @@ int main(int argc, char **argv) {
     waitpid(starter, &status, 0);
     close(ends[1]);
     int fd = ends[0];
+    if (count >= 0)
+        return count_only(fd, file, path, count);
     if (call(fd, "load", {file, "", ""}, nullptr) != 0) {
         std::fprintf(stderr, "server-rtt: the server could not load %s\n", file);
         return 1;
