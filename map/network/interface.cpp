@@ -25,13 +25,21 @@ bool run_failed = false;
 struct passthrough_index {
     bool built = false;
     std::unordered_map<config_node *, const char *> owner;
-} sources_of_run;
+};
+
+// Made on first use, so that runs that never ask (every `config get`) do
+// not construct it at start-up.
+passthrough_index &sources_of_run()
+{
+    static passthrough_index index;
+    return index;
+}
 
 const char *passthrough_owner(network_node *root, config_node *own, bool use_index)
 {
-    if (use_index && sources_of_run.built) {
-        auto it = sources_of_run.owner.find(own);
-        return it == sources_of_run.owner.end() ? nullptr : it->second;
+    if (use_index && sources_of_run().built) {
+        auto it = sources_of_run().owner.find(own);
+        return it == sources_of_run().owner.end() ? nullptr : it->second;
     }
     for (network_node *n = network_first_type(root, NETWORK_NODE_INTERFACE); n;
          n = network_next_type(root, n, NETWORK_NODE_INTERFACE)) {
@@ -43,13 +51,13 @@ const char *passthrough_owner(network_node *root, config_node *own, bool use_ind
         for (size_t i = 0; i < count; i++) {
             config_node *ref = config_array_get_ref(sources, i);
             if (use_index)
-                sources_of_run.owner.emplace(ref, config_key(cfg));
+                sources_of_run().owner.emplace(ref, config_key(cfg));
             else if (ref == own)
                 return config_key(cfg);
         }
     }
     if (use_index) {
-        sources_of_run.built = true;
+        sources_of_run().built = true;
         return passthrough_owner(root, own, true);
     }
     return nullptr;
@@ -311,7 +319,7 @@ void map_network_set_model(network_t *model)
 {
     run_model = model;
     run_failed = false;
-    sources_of_run = passthrough_index{};
+    sources_of_run() = passthrough_index{};
 }
 
 void map_network_write_failed(const char *path)

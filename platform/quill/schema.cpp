@@ -444,11 +444,19 @@ bool parse_duration_ms(std::string_view text, int64_t &ms)
         scale = 86400e3;
     else
         return false;
-    double r = std::round(v * scale);
-    /* Whole seconds must fit a signed 32-bit count. */
-    if (r > double(INT32_MAX) * 1000.0)
+    /* Whole seconds must fit a signed 32-bit count.  Rounded half up by
+     * hand (v is never negative): the program needs nothing else of the
+     * maths library, whose loading would cost every run. */
+    constexpr double limit = double(INT32_MAX) * 1000.0;
+    double x = v * scale;
+    if (!(x <= limit + 1.0))
         return false;
-    ms = int64_t(r);
+    int64_t whole = int64_t(x);
+    if (x - double(whole) >= 0.5)
+        whole++;
+    if (double(whole) > limit)
+        return false;
+    ms = whole;
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include "tallo.h"
 
 #include "natural.h"
+#include "sqlite_lib.h"
 #include "store.h"
 
 #include <algorithm>
@@ -12,8 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <sqlite3.h>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -26,40 +25,79 @@ constexpr const char *default_path = "/var/run/tallo/tallo.db";
 // Writers from other processes are waited for instead of failing.
 constexpr int busy_timeout_ms = 30000;
 
+// Set together by open_db: the library's functions and the connection.
+const tallo::sqlite_api *sq = nullptr;
 sqlite3 *db = nullptr;
 int edit_depth = 0;
-std::string error_text;
 
-struct stmt_deleter {
-    void operator()(sqlite3_stmt *s) const noexcept { sqlite3_finalize(s); }
-};
-using unique_stmt = std::unique_ptr<sqlite3_stmt, stmt_deleter>;
+std::string &error_text()
+{
+    static std::string text;
+    return text;
+}
 
 void set_error(std::string_view what)
 {
-    error_text = std::string(what);
+    error_text() = std::string(what);
     if (db) {
-        error_text += ": ";
-        error_text += sqlite3_errmsg(db);
+        error_text() += ": ";
+        error_text() += sq->errmsg(db);
     }
 }
 
-unique_stmt prepare(const char *sql)
+// Each statement is prepared once per connection: a generator that
+// publishes thousands of keys would otherwise compile the same SQL for
+// every one of them.
+enum query { Q_GET, Q_SET, Q_DELETE, Q_SCAN, Q_COUNT };
+const char *const query_sql[Q_COUNT] = {
+    "SELECT value FROM kv WHERE key = ?1",
+    "INSERT OR REPLACE INTO kv(key, value) VALUES(?1, ?2)",
+    "DELETE FROM kv WHERE key = ?1 OR (key >= ?2 AND key < ?3)",
+    "SELECT key, value FROM kv WHERE key >= ?1 AND key < ?2",
+};
+sqlite3_stmt *prepared[Q_COUNT];
+
+void finalize_all()
 {
-    sqlite3_stmt *s = nullptr;
-    if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) != SQLITE_OK) {
-        set_error("prepare");
-        return nullptr;
+    for (sqlite3_stmt *&s : prepared) {
+        if (s)
+            sq->finalize(s);
+        s = nullptr;
     }
-    return unique_stmt(s);
 }
+
+// A prepared statement in use; reset when done, so that a finished read
+// holds no snapshot of the database and the next use starts afresh.
+class statement {
+public:
+    explicit statement(query q)
+    {
+        if (!prepared[q] && sq->prepare_v2(db, query_sql[q], -1, &prepared[q], nullptr) != SQLITE_OK) {
+            set_error("prepare");
+            prepared[q] = nullptr;
+        }
+        s = prepared[q];
+    }
+    ~statement()
+    {
+        if (s)
+            sq->reset(s);
+    }
+    statement(const statement &) = delete;
+    statement &operator=(const statement &) = delete;
+    explicit operator bool() const { return s != nullptr; }
+    sqlite3_stmt *get() const { return s; }
+
+private:
+    sqlite3_stmt *s = nullptr;
+};
 
 bool exec(const char *sql)
 {
     char *msg = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &msg) != SQLITE_OK) {
-        error_text = msg ? msg : sqlite3_errmsg(db);
-        sqlite3_free(msg);
+    if (sq->exec(db, sql, nullptr, nullptr, &msg) != SQLITE_OK) {
+        error_text() = msg ? msg : sq->errmsg(db);
+        sq->free(msg);
         return false;
     }
     return true;
@@ -88,7 +126,7 @@ bool set_up_db()
             exec("CREATE TABLE IF NOT EXISTS kv(key TEXT PRIMARY KEY NOT NULL,"
                  " value TEXT NOT NULL) WITHOUT ROWID"))
             return true;
-        int code = sqlite3_errcode(db) & 0xff;
+        int code = sq->errcode(db) & 0xff;
         if ((code != SQLITE_BUSY && code != SQLITE_LOCKED) || waited_ms >= busy_timeout_ms)
             return false;
         usleep(10 * 1000);
@@ -99,26 +137,31 @@ bool open_db()
 {
     if (db)
         return true;
+    std::string why;
+    if (!sq && !(sq = tallo::sqlite_library(why))) {
+        error_text() = why;
+        return false;
+    }
     const char *env = getenv("TALLO_DB");
     std::string path = env && *env ? env : default_path;
     make_parents(path);
-    if (sqlite3_open_v2(path.c_str(), &db,
+    if (sq->open_v2(path.c_str(), &db,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
                             SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
         set_error(path);
-        sqlite3_close(db);
+        sq->close(db);
         db = nullptr;
         return false;
     }
-    sqlite3_busy_timeout(db, busy_timeout_ms);
+    sq->busy_timeout(db, busy_timeout_ms);
     // The store lives on a RAM file system and is rebuilt by its producers
     // after a reboot, so NORMAL synchronisation is enough under WAL.
     if (!set_up_db()) {
-        std::string why = path + ": " + error_text;
-        sqlite3_close(db);
+        std::string failed = path + ": " + error_text();
+        sq->close(db);
         db = nullptr;
-        error_text = why;
+        error_text() = failed;
         return false;
     }
     return true;
@@ -147,7 +190,7 @@ bool writable_key(const char *key, bool has_value = true)
 {
     if (key && has_value && valid_key(key))
         return true;
-    error_text = std::string("invalid key \"") + (key ? key : "") + "\"";
+    error_text() = std::string("invalid key \"") + (key ? key : "") + "\"";
     return false;
 }
 
@@ -163,8 +206,8 @@ void bind_below(sqlite3_stmt *s, int first, const std::string &prefix,
         lo = prefix + ".";
         hi = prefix + "/";
     }
-    sqlite3_bind_text(s, first, lo.c_str(), -1, SQLITE_STATIC);
-    sqlite3_bind_text(s, first + 1, hi.c_str(), -1, SQLITE_STATIC);
+    sq->bind_text(s, first, lo.c_str(), -1, SQLITE_STATIC);
+    sq->bind_text(s, first + 1, hi.c_str(), -1, SQLITE_STATIC);
 }
 
 char *vformat(const char *fmt, va_list ap)
@@ -193,16 +236,16 @@ bool parse_int(const char *text, long long lo, long long hi, long long &out)
 // Keys (and values) strictly below prefix, unordered.
 bool scan_below(const std::string &prefix, tallo::entry_list &out)
 {
-    auto s = prepare("SELECT key, value FROM kv WHERE key >= ?1 AND key < ?2");
+    statement s(Q_SCAN);
     if (!s)
         return false;
     std::string lo, hi;
     bind_below(s.get(), 1, prefix, lo, hi);
     int rc;
-    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+    while ((rc = sq->step(s.get())) == SQLITE_ROW) {
         out.emplace_back(
-            reinterpret_cast<const char *>(sqlite3_column_text(s.get(), 0)),
-            reinterpret_cast<const char *>(sqlite3_column_text(s.get(), 1)));
+            reinterpret_cast<const char *>(sq->column_text(s.get(), 0)),
+            reinterpret_cast<const char *>(sq->column_text(s.get(), 1)));
     }
     if (rc != SQLITE_DONE) {
         set_error("read");
@@ -244,7 +287,7 @@ bool dump(const std::string &prefix, entry_list &out)
     return true;
 }
 
-std::string last_error() { return error_text; }
+std::string last_error() { return error_text(); }
 
 }  // namespace tallo
 
@@ -258,8 +301,10 @@ int tallo_init(void)
 void tallo_deinit(void)
 {
     // An edit group left open is abandoned: closing rolls it back.
-    if (db)
-        sqlite3_close_v2(db);
+    if (db) {
+        finalize_all();
+        sq->close_v2(db);
+    }
     db = nullptr;
     edit_depth = 0;
 }
@@ -268,13 +313,13 @@ char *tallo_get_string(const char *key)
 {
     if (!key || !open_db())
         return nullptr;
-    auto s = prepare("SELECT value FROM kv WHERE key = ?1");
+    statement s(Q_GET);
     if (!s)
         return nullptr;
-    sqlite3_bind_text(s.get(), 1, key, -1, SQLITE_STATIC);
-    if (sqlite3_step(s.get()) != SQLITE_ROW)
+    sq->bind_text(s.get(), 1, key, -1, SQLITE_STATIC);
+    if (sq->step(s.get()) != SQLITE_ROW)
         return nullptr;
-    return strdup(reinterpret_cast<const char *>(sqlite3_column_text(s.get(), 0)));
+    return strdup(reinterpret_cast<const char *>(sq->column_text(s.get(), 0)));
 }
 
 char *tallo_get_string_pathf(const char *fmt, ...)
@@ -429,12 +474,12 @@ int tallo_set_string(const char *key, const char *value)
 {
     if (!writable_key(key, value != nullptr) || !open_db())
         return -1;
-    auto s = prepare("INSERT OR REPLACE INTO kv(key, value) VALUES(?1, ?2)");
+    statement s(Q_SET);
     if (!s)
         return -1;
-    sqlite3_bind_text(s.get(), 1, key, -1, SQLITE_STATIC);
-    sqlite3_bind_text(s.get(), 2, value, -1, SQLITE_STATIC);
-    if (sqlite3_step(s.get()) != SQLITE_DONE) {
+    sq->bind_text(s.get(), 1, key, -1, SQLITE_STATIC);
+    sq->bind_text(s.get(), 2, value, -1, SQLITE_STATIC);
+    if (sq->step(s.get()) != SQLITE_DONE) {
         set_error("write");
         return -1;
     }
@@ -454,13 +499,13 @@ int tallo_delete(const char *key)
 {
     if (!writable_key(key) || !open_db())
         return -1;
-    auto s = prepare("DELETE FROM kv WHERE key = ?1 OR (key >= ?2 AND key < ?3)");
+    statement s(Q_DELETE);
     if (!s)
         return -1;
-    sqlite3_bind_text(s.get(), 1, key, -1, SQLITE_STATIC);
+    sq->bind_text(s.get(), 1, key, -1, SQLITE_STATIC);
     std::string lo, hi;
     bind_below(s.get(), 2, key, lo, hi);
-    if (sqlite3_step(s.get()) != SQLITE_DONE) {
+    if (sq->step(s.get()) != SQLITE_DONE) {
         set_error("delete");
         return -1;
     }
