@@ -26,7 +26,7 @@ const char *const key_rule =
 config_node *edit_target(config_node *node, std::string_view path, walk_mode mode)
 {
     config_node *target = nullptr;
-    std::string failed;
+    std::string_view failed;
     switch (walk(node, path, mode, target, failed)) {
     case WALK_FOUND:
         return target;
@@ -52,13 +52,8 @@ void prune(config_node *n)
             top = p;
     if (!top)
         return;
-    auto &siblings = top->parent->children;
-    for (auto it = siblings.begin(); it != siblings.end(); ++it)
-        if (*it == top) {
-            siblings.erase(it);
-            top->h->release(top);
-            break;
-        }
+    detach(top);
+    top->h->release(top);
 }
 
 const char *container_word(const schema_node *s)
@@ -129,8 +124,9 @@ char *config_new(config_node *node, const char *path)
         for (auto &c : target->children)
             count += !c->implicit;
         while (target->children.size() > count) {  /* left-overs of refused edits */
-            target->h->release(target->children.back());
-            target->children.pop_back();
+            config_node *left = target->children.back();
+            detach(left);
+            target->h->release(left);
         }
         key = std::to_string(count);
     } else if (s->type == SCHEMA_COLLECTION) {
@@ -205,13 +201,8 @@ int config_delete(config_node *node, const char *path)
     if (target->implicit)  /* already at its default */
         return 1;
     save_snapshot(node->h);
-    auto &siblings = parent->children;
-    for (auto it = siblings.begin(); it != siblings.end(); ++it)
-        if (*it == target) {
-            siblings.erase(it);
-            node->h->release(target);
-            break;
-        }
+    detach(target);
+    node->h->release(target);
     if (parent->schema->type == SCHEMA_ARRAY)
         renumber(parent);
     return 1;

@@ -5,9 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
-#include <algorithm>
 
 #include <rapidjson/error/en.h>
 #include <rapidjson/memorystream.h>
@@ -15,6 +16,105 @@
 #include <rapidjson/stream.h>
 
 #include "store.h"
+
+namespace quill {
+
+/* Word-at-a-time tests over text.  A word is a size_t (4 bytes on the
+ * device) copied out with memcpy, so no load is unaligned or type-punned. */
+namespace text_words {
+using word = size_t;
+constexpr word ones = ~word(0) / 255;   /* 0x01 in every byte */
+constexpr word highs = ones * 0x80;     /* 0x80 in every byte */
+/* Non-zero when a byte of w is zero (exact as a yes or no). */
+inline word zero_byte(word w) { return (w - ones) & ~w & highs; }
+/* Non-zero when a byte of w ends a run of plain string text: a quote, a
+ * backslash or a control character. */
+inline word string_stop(word w)
+{
+    return zero_byte(w ^ (ones * '"')) | zero_byte(w ^ (ones * '\\')) |
+           ((w - ones * 0x20) & ~w & highs);
+}
+inline bool string_stop(char c) { return c == '"' || c == '\\' || (unsigned char)c < 0x20; }
+/* Memory position of the first byte flagged in a test's result: the
+ * lowest flag of the tests above is always a true one. */
+inline size_t first_flagged(word flags)
+{
+    return size_t(std::endian::native == std::endian::little ? std::countr_zero(flags)
+                                                             : std::countl_zero(flags)) / 8;
+}
+}  // namespace text_words
+
+/* The reader's stream over the file text, which knows where the text ends:
+ * the string scan below reads a word at a time and must not pass it.  The
+ * scan also notes what the handler needs to know of a string: whether it
+ * held a byte of 0x80 or above, and whether an escape was decoded in it
+ * (which may have put any byte there, NUL included).  The handler reads
+ * and clears both after each value. */
+struct text_stream : rapidjson::InsituStringStream {
+    text_stream(char *text, size_t size) : rapidjson::InsituStringStream(text), end(text + size) {}
+    const char *end;
+    text_words::word seen = 0;  /* the scanned bytes or-ed together */
+    bool escaped = false;
+};
+
+}  // namespace quill
+
+/* The reader's hook for scanning the plain run of a string (the reader
+ * handles what ends it: an escape, the closing quote or an error).  Its
+ * own version goes a byte at a time unless the build enables SSE or NEON;
+ * most of a configuration file is string text, so ours goes a word at a
+ * time.  In place, the unescaped text lags behind the source once an escape
+ * was decoded; until then nothing needs moving. */
+template <>
+template <>
+inline void rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, rapidjson::CrtAllocator>::
+    ScanCopyUnescapedString<quill::text_stream, quill::text_stream>(quill::text_stream &is,
+                                                                     quill::text_stream &)
+{
+    using namespace quill::text_words;
+    char *p = is.src_, *q = is.dst_;
+    const char *end = is.end;
+    word seen = 0;
+    if (p == q) {
+        while (size_t(end - p) >= sizeof(word)) {
+            word w;
+            memcpy(&w, p, sizeof w);
+            if (word stop = string_stop(w)) {
+                /* The bytes after the stop may add a false "high", which
+                 * costs a needless check of the encoding, nothing more. */
+                is.seen |= seen | w;
+                is.src_ = is.dst_ = p + first_flagged(stop);
+                return;
+            }
+            seen |= w;
+            p += sizeof w;
+        }
+        while (p < end && !string_stop(*p))
+            seen |= (unsigned char)*p++;
+        is.seen |= seen;
+        is.src_ = is.dst_ = p;
+        return;
+    }
+    is.escaped = true;
+    while (size_t(end - p) >= sizeof(word)) {
+        word w;
+        memcpy(&w, p, sizeof w);
+        if (word stop = string_stop(w)) {
+            size_t n = first_flagged(stop);
+            memmove(q, p, n);
+            is.src_ = p + n;
+            is.dst_ = q + n;
+            return;
+        }
+        memcpy(q, &w, sizeof w);
+        p += sizeof w;
+        q += sizeof w;
+    }
+    while (p < end && !string_stop(*p))
+        *q++ = *p++;
+    is.src_ = p;
+    is.dst_ = q;
+}
 
 namespace quill {
 
@@ -32,15 +132,48 @@ std::string lock_path(const std::string &file)
 
 namespace {
 
+/* Whether text holds a byte of 0x80 or above, and whether it holds a NUL
+ * byte, tested a word at a time. */
+void inspect(std::string_view text, bool &high, bool &nul)
+{
+    using namespace text_words;
+    const char *p = text.data();
+    size_t n = text.size(), i = 0;
+    word any = 0, zero = 0;
+    for (; n - i >= sizeof(word); i += sizeof(word)) {
+        word w;
+        memcpy(&w, p + i, sizeof w);
+        any |= w;
+        zero |= zero_byte(w);
+    }
+    for (; i < n; i++) {
+        any |= (unsigned char)p[i];
+        zero |= p[i] == 0;
+    }
+    high = (any & highs) != 0;
+    nul = zero != 0;
+}
+
+bool valid_utf8(std::string_view text)
+{
+    rapidjson::MemoryStream ms(text.data(), text.size());
+    struct {
+        void Put(char) {}
+    } sink;
+    while (ms.Tell() < text.size())
+        if (!rapidjson::UTF8<>::Validate(ms, sink))
+            return false;
+    return true;
+}
+
 /* Fills the tree from the reader's events, checking the shape against the
  * schema as it goes so that an unknown key is refused where it stands. */
 struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_builder> {
     handle *h;
-    rapidjson::InsituStringStream *in = nullptr;
+    text_stream *in = nullptr;
     std::vector<config_node *> stack;
     /* Keys of the file stay in the text, which the handle keeps. */
     std::string_view key;
-    std::string index_text;
     const schema_node *member = nullptr;
     bool skip_member = false;
     std::string error;
@@ -70,8 +203,7 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
     {
         config_node *parent = stack.back();
         if (parent->schema->type == SCHEMA_ARRAY) {
-            index_text = std::to_string(parent->children.size());
-            key = index_text;
+            key = h->index_key(parent->children.size());
             return parent->schema->item;
         }
         return member;
@@ -90,14 +222,16 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
         }
     }
 
-    bool value(std::string_view text, bool lasting = false)
+    /* nul: the text holds a NUL byte (only a string can).  Runs for every
+     * value of a file; left to itself the compiler calls it from String. */
+    [[gnu::always_inline]] bool value(std::string_view text, bool lasting = false, bool nul = false)
     {
         if (stack.empty())
             return fail("", "the top level must be a JSON object");
         const schema_node *s = next_schema();
         if (schema_is_container(s))
             return fail(child_path(), std::string("expected ") + kind_name(s));
-        if (text.find('\0') != std::string_view::npos)
+        if (nul)
             return fail(child_path(), "NUL character in a value");
         add_child(stack.back(), s, key, false, true)->text = lasting ? text.data() : h->keep(text);
         return true;
@@ -121,22 +255,30 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
     }
 
     /* Small containers are checked for a repeated key as each key comes;
-     * large ones (a collection of hundreds of members) once, sorted, at
-     * their end, so that the check stays cheap for big files. */
+     * large ones once at their end, so that the check stays cheap for big
+     * files: a collection (hundreds of tunnels) by the index that finds its
+     * members later, an object (never that large in practice) by sorting. */
     static constexpr size_t few = 16;
     bool duplicate_at_end(const config_node *n)
     {
         if (n->children.size() <= few || n->schema->type == SCHEMA_ARRAY)
             return false;
-        std::vector<std::string_view> keys;
-        keys.reserve(n->children.size());
-        for (const config_node *c : n->children)
-            keys.push_back(c->key);
-        std::sort(keys.begin(), keys.end());
-        auto dup = std::adjacent_find(keys.begin(), keys.end());
-        if (dup == keys.end())
-            return false;
-        key = *dup;  /* the file text outlives the builder */
+        if (n->schema->type == SCHEMA_COLLECTION) {
+            const config_node *dup = index_collection(n);
+            if (!dup)
+                return false;
+            key = dup->key;  /* the file text outlives the builder */
+        } else {
+            std::vector<std::string_view> keys;
+            keys.reserve(n->children.size());
+            for (const config_node *c : n->children)
+                keys.push_back(c->key);
+            std::sort(keys.begin(), keys.end());
+            auto dup = std::adjacent_find(keys.begin(), keys.end());
+            if (dup == keys.end())
+                return false;
+            key = *dup;
+        }
         stack.push_back(const_cast<config_node *>(n));
         return true;
     }
@@ -167,26 +309,17 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
      * the handle keeps: no copy. */
     bool String(const char *str, rapidjson::SizeType len, bool)
     {
-        if (!valid_utf8({str, len}))
+        std::string_view text(str, len);
+        /* Plain text without escapes (most of a file) needs no second look:
+         * the scan saw every byte. */
+        bool high = in->seen & text_words::highs, nul = false;
+        if (in->escaped)
+            inspect(text, high, nul);
+        in->seen = 0;
+        in->escaped = false;
+        if (high && !valid_utf8(text))
             return fail(child_path(), "invalid UTF-8 in a value");
-        return value({str, len}, true);
-    }
-
-    static bool valid_utf8(std::string_view text)
-    {
-        unsigned char any = 0;
-        for (char c : text)
-            any |= (unsigned char)c;
-        if (any < 0x80)
-            return true;
-        rapidjson::MemoryStream ms(text.data(), text.size());
-        struct {
-            void Put(char) {}
-        } sink;
-        while (ms.Tell() < text.size())
-            if (!rapidjson::UTF8<>::Validate(ms, sink))
-                return false;
-        return true;
+        return value(text, true, nul);
     }
     bool StartObject() { return container(false); }
     bool StartArray() { return container(true); }
@@ -205,18 +338,30 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
     }
     bool Key(const char *str, rapidjson::SizeType len, bool)
     {
+        /* Member names and collection keys are ASCII: the encoding of a key
+         * matters only for saying why it is refused.  What the scan noted of
+         * the key stays for the value that follows; a note too many costs a
+         * needless check, nothing more. */
         key = std::string_view(str, len);
         config_node *parent = stack.back();
-        if (!valid_utf8(key))
-            return fail(child_path(), "invalid UTF-8 in a key");
         if (parent->schema->type == SCHEMA_OBJECT) {
-            member = schema_member(parent->schema, key);
+            /* Files keep the members in description order, mostly: look
+             * after the member read last first. */
+            const schema_node *object = parent->schema;
+            uint32_t from = parent->children.empty()
+                                ? 0
+                                : uint32_t(parent->children.back()->schema - object->children) + 1;
+            const schema_node *next = from < object->nchildren ? &object->children[from] : nullptr;
+            member = next && next->key_len == len && memcmp(next->key, str, len) == 0
+                         ? next
+                         : schema_member(object, key, from);
             if (!member)
-                return fail(child_path(), "unknown key");
+                return fail(child_path(), valid_utf8(key) ? "unknown key" : "invalid UTF-8 in a key");
         } else {
             if (!valid_collection_key(key))
-                return fail(child_path(), "key with a forbidden character (letters, digits, "
-                                          "'_' and '-' only, at most 64 bytes)");
+                return fail(child_path(), !valid_utf8(key) ? "invalid UTF-8 in a key"
+                                          : "key with a forbidden character (letters, digits, "
+                                            "'_' and '-' only, at most 64 bytes)");
             member = parent->schema->item;
         }
         if (parent->children.size() <= few && seen(parent))
@@ -230,10 +375,7 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
     {
         if (parent->schema->type != SCHEMA_OBJECT)
             return find_child(parent, key) != nullptr;
-        for (const config_node *c : parent->children)
-            if (c->schema == member)
-                return true;
-        return false;
+        return find_member(parent, member) != nullptr;
     }
 };
 
@@ -349,7 +491,7 @@ bool parse_into(handle *h, const char *name, int fd, size_t size_hint)
         return false;
     }
     tree_builder b(h);
-    rapidjson::InsituStringStream in(text.get());
+    text_stream in(text.get(), size);
     b.in = &in;
     rapidjson::Reader reader;
     /* The encoding is checked per text in the handler: checking it in the
@@ -372,7 +514,7 @@ bool parse_into(handle *h, const char *name, int fd, size_t size_hint)
     else
         ok = true;
     if (!ok)
-        h->root.children.clear();
+        h->root.children = {};
     else
         h->file_text = std::move(text);  /* the tree's texts point into it */
     return ok;

@@ -12,7 +12,7 @@ namespace {
 config_node *lookup(config_node *node, const char *path)
 {
     config_node *out;
-    std::string failed;
+    std::string_view failed;
     if (walk(node, path ? path : "", WALK_READ, out, failed) != WALK_FOUND)
         return nullptr;
     return out;
@@ -33,7 +33,7 @@ std::string full_path(const config_node *n, std::string_view path)
 config_node *query(config_node *node, const char *path)
 {
     config_node *out;
-    std::string failed;
+    std::string_view failed;
     walk_result r = walk(node, path ? path : "", WALK_READ, out, failed);
     if (r == WALK_UNKNOWN)
         flag_error(node, full_path(node, failed) + ": unknown path");
@@ -59,23 +59,14 @@ config_node *next_explicit(const config_node *parent, size_t from)
     return nullptr;
 }
 
-size_t index_of(const config_node *n)
-{
-    const auto &siblings = n->parent->children;
-    for (size_t i = 0; i < siblings.size(); i++)
-        if (siblings[i] == n)
-            return i;
-    return siblings.size();
-}
-
+/* The explicit elements of an array come first, so the index is the
+ * position. */
 config_node *element(config_node *array, size_t index)
 {
-    if (!array || array->schema->type != SCHEMA_ARRAY)
+    if (!array || array->schema->type != SCHEMA_ARRAY || index >= array->children.size())
         return nullptr;
-    for (auto &c : array->children)
-        if (!c->implicit && index-- == 0)
-            return c;
-    return nullptr;
+    config_node *c = array->children[index];
+    return c->implicit ? nullptr : c;
 }
 
 /* The schema of path below s, following collections and arrays through
@@ -246,7 +237,7 @@ config_node *config_object_next(config_node *member)
 {
     if (!member || !member->parent)
         return nullptr;
-    return next_explicit(member->parent, index_of(member) + 1);
+    return next_explicit(member->parent, position(member) + 1);
 }
 
 int config_has_key(config_node *node, const char *key)
@@ -279,6 +270,8 @@ int config_node_id(config_node *node)
         return -1;
     if (!node->parent)
         return 0;
+    if (node->parent->schema->type == SCHEMA_ARRAY)
+        return int(position(node));
     int id = 0;
     for (auto &c : node->parent->children) {
         if (c == node)

@@ -258,29 +258,6 @@ const char *schema_type_name(unsigned type)
     return type < SCHEMA_TYPE_COUNT ? type_names[type] : "unknown";
 }
 
-const schema_node *schema_member(const schema_node *object, std::string_view key)
-{
-    if (!object || object->type != SCHEMA_OBJECT)
-        return nullptr;
-    /* Called for every key of a file being read: compare without measuring
-     * each member name first. */
-    if (key.empty())
-        return nullptr;
-    const char *want = key.data();
-    size_t n = key.size();
-    for (uint32_t i = 0; i < object->nchildren; i++) {
-        const char *k = object->children[i].key;
-        if (k[0] != want[0])
-            continue;
-        size_t j = 1;
-        while (j < n && k[j] && k[j] == want[j])
-            j++;
-        if (j == n && k[n] == 0)
-            return &object->children[i];
-    }
-    return nullptr;
-}
-
 std::unique_ptr<schema_set> schema_build(const std::vector<schema_fragment> &fragments,
                                          std::string &error)
 {
@@ -344,15 +321,20 @@ std::unique_ptr<schema_set> schema_build(const std::vector<schema_fragment> &fra
     for (size_t i = 0; i < order.size(); i++) {
         const draft &d = *order[i];
         schema_node &n = set->nodes[i];
+        if (d.children.size() > UINT16_MAX || d.key.size() > UINT16_MAX) {
+            error = "\"" + d.key.substr(0, 64) + "\": too many members or too long a name";
+            return nullptr;
+        }
         n.type = d.type;
         n.flags = d.flags;
         n.min = d.min;
         n.max = d.max;
         auto text = [&](const std::string &t) { return set->texts.emplace_back(t).c_str(); };
         n.key = order[i] != &root && !d.key.empty() ? text(d.key) : nullptr;
+        n.key_len = n.key ? uint16_t(d.key.size()) : 0;
         n.def = d.def ? text(*d.def) : nullptr;
         n.target = d.target.empty() ? nullptr : text(d.target);
-        n.nchildren = uint32_t(d.children.size());
+        n.nchildren = uint16_t(d.children.size());
         n.children = d.children.empty() ? nullptr : &set->nodes[first[i]];
         n.item = d.item ? &set->nodes[first[i] + d.children.size()] : nullptr;
         if (!d.values.empty()) {

@@ -7,6 +7,7 @@
 #ifndef QUILL_SCHEMA_H
 #define QUILL_SCHEMA_H
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <string>
@@ -48,7 +49,8 @@ struct schema_node {
     uint8_t type;
     uint8_t flags;
     uint16_t nvalues;             /* enum: number of allowed values */
-    uint32_t nchildren;           /* object: number of members */
+    uint16_t nchildren;           /* object: number of members */
+    uint16_t key_len;             /* length of key (compared before the text) */
     const char *key;              /* member name in the parent object, or null */
     const char *def;              /* default as text, or null */
     const char *target;           /* reference: dot path of the collection */
@@ -65,7 +67,29 @@ inline bool schema_is_container(const schema_node *s)
 {
     return s->type == SCHEMA_OBJECT || s->type == SCHEMA_COLLECTION || s->type == SCHEMA_ARRAY;
 }
-const schema_node *schema_member(const schema_node *object, std::string_view key);
+/* The member of object named key, or null.  The search starts at member
+ * number from and wraps around: a reader that passes the position after
+ * the member it found last finds the next one at once when the keys come
+ * in description order, as the store writes them.  Inline: every key of a
+ * file and every step of a path asks, and the lengths are known, so most
+ * members are passed over without touching their names. */
+inline const schema_node *schema_member(const schema_node *object, std::string_view key,
+                                        uint32_t from = 0)
+{
+    if (!object || object->type != SCHEMA_OBJECT || key.empty())
+        return nullptr;
+    const char *want = key.data();
+    size_t n = key.size();
+    const schema_node *members = object->children, *end = members + object->nchildren;
+    const schema_node *start = from < object->nchildren ? members + from : members;
+    for (const schema_node *m = start; m != end; m++)
+        if (m->key_len == n && m->key[0] == want[0] && std::memcmp(m->key, want, n) == 0)
+            return m;
+    for (const schema_node *m = members; m != start; m++)
+        if (m->key_len == n && m->key[0] == want[0] && std::memcmp(m->key, want, n) == 0)
+            return m;
+    return nullptr;
+}
 /* Default text of a scalar ("" when the description gives none). */
 inline const char *schema_default(const schema_node *s) { return s->def ? s->def : ""; }
 

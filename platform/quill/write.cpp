@@ -350,7 +350,7 @@ int commit(config_t *c, bool force)
         h->base = file_identity(h->file.c_str());
         for (config_node *n : h->snapshot)
             h->release(n);
-        h->snapshot.clear();
+        h->snapshot = {};
         h->have_snapshot = false;
     }
     if (own_lock >= 0)
@@ -413,9 +413,9 @@ void config_cancel(config_t *c)
     handle *h = c->h;
     for (config_node *n : h->root.children)
         h->release(n);
-    h->root.children = std::move(h->snapshot);
+    h->root.children = h->snapshot;
     h->root.implicit = false;
-    h->snapshot.clear();
+    h->snapshot = {};
     h->have_snapshot = false;
 }
 

@@ -81,7 +81,7 @@ int main(int argc, char **argv)
     for (size_t i = 0; i < set->nodes.size(); i++) {
         const schema_node &n = set->nodes[i];
         out << "    {" << unsigned(n.type) << ", " << unsigned(n.flags) << ", " << n.nvalues << ", "
-            << n.nchildren << ", " << literal(n.key) << ", " << literal(n.def) << ", "
+            << n.nchildren << ", " << n.key_len << ", " << literal(n.key) << ", " << literal(n.def) << ", "
             << literal(n.target) << ", ";
         out << (n.children ? "&nodes[" + std::to_string(n.children - base) + "]" : "nullptr") << ", ";
         out << (n.item ? "&nodes[" + std::to_string(n.item - base) + "]" : "nullptr") << ", ";
