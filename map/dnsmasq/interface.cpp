@@ -322,14 +322,20 @@ void write_prefix_delegation(std::FILE *out, network_node *node)
 
 }  // namespace
 
+// The interfaces that sit on a device are the ones below it that no other
+// device stands between; every static interface asks, so only that part of
+// the model is walked, not all interfaces.
 extern "C" int device_has_passthrough(network_node *device)
 {
-    network_node *root = network_find_parent(device, NETWORK_NODE_ROOT);
-    for (network_node *n = network_first_type(root, NETWORK_NODE_INTERFACE); n;
-         n = network_next_type(root, n, NETWORK_NODE_INTERFACE))
-        if (network_interface_type(n) == NETWORK_INTERFACE_PASSTHROUGH &&
-            network_find_parent(n, NETWORK_NODE_DEVICE) == device)
+    for (network_node *n = network_first(device); n; n = network_next_child(n)) {
+        if (network_type(n) == NETWORK_NODE_DEVICE)
+            continue;
+        if (network_type(n) == NETWORK_NODE_INTERFACE &&
+            network_interface_type(n) == NETWORK_INTERFACE_PASSTHROUGH)
             return 1;
+        if (device_has_passthrough(n))
+            return 1;
+    }
     return 0;
 }
 
