@@ -140,7 +140,8 @@ int main(int argc, char **argv) {
         argv += 2;
     }
     if (argc < 4) {
-        std::fprintf(stderr, "usage: server-rtt [--count GETS] CONFIG_PROGRAM CONFIG_FILE PATH [ROUNDS]\n");
+        std::fprintf(stderr,
+                     "usage: server-rtt [--count GETS] CONFIG_PROGRAM CONFIG_FILE PATH [ROUNDS]\n");
         return 2;
     }
     const char *program = argv[1], *file = argv[2], *path = argv[3];

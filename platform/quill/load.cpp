@@ -23,8 +23,8 @@ namespace quill {
  * device) copied out with memcpy, so no load is unaligned or type-punned. */
 namespace text_words {
 using word = size_t;
-constexpr word ones = ~word(0) / 255;   /* 0x01 in every byte */
-constexpr word highs = ones * 0x80;     /* 0x80 in every byte */
+constexpr word ones = ~word(0) / 255; /* 0x01 in every byte */
+constexpr word highs = ones * 0x80;   /* 0x80 in every byte */
 /* Non-zero when a byte of w is zero (exact as a yes or no). */
 inline word zero_byte(word w) { return (w - ones) & ~w & highs; }
 /* Non-zero when a byte of w ends a run of plain string text: a quote, a
@@ -39,8 +39,9 @@ inline bool string_stop(char c) { return c == '"' || c == '\\' || (unsigned char
  * lowest flag of the tests above is always a true one. */
 inline size_t first_flagged(word flags)
 {
-    return size_t(std::endian::native == std::endian::little ? std::countr_zero(flags)
-                                                             : std::countl_zero(flags)) / 8;
+    int bit = std::endian::native == std::endian::little ? std::countr_zero(flags)
+                                                         : std::countl_zero(flags);
+    return size_t(bit) / 8;
 }
 }  // namespace text_words
 
@@ -53,7 +54,7 @@ inline size_t first_flagged(word flags)
 struct text_stream : rapidjson::InsituStringStream {
     text_stream(char *text, size_t size) : rapidjson::InsituStringStream(text), end(text + size) {}
     const char *end;
-    text_words::word seen = 0;  /* the scanned bytes or-ed together */
+    text_words::word seen = 0; /* the scanned bytes or-ed together */
     bool escaped = false;
 };
 
@@ -67,9 +68,10 @@ struct text_stream : rapidjson::InsituStringStream {
  * was decoded; until then nothing needs moving. */
 template <>
 template <>
-inline void rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, rapidjson::CrtAllocator>::
+inline void
+rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, rapidjson::CrtAllocator>::
     ScanCopyUnescapedString<quill::text_stream, quill::text_stream>(quill::text_stream &is,
-                                                                     quill::text_stream &)
+                                                                    quill::text_stream &)
 {
     using namespace quill::text_words;
     char *p = is.src_, *q = is.dst_;
@@ -267,7 +269,7 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
             const config_node *dup = index_collection(n);
             if (!dup)
                 return false;
-            key = dup->key;  /* the file text outlives the builder */
+            key = dup->key; /* the file text outlives the builder */
         } else {
             std::vector<std::string_view> keys;
             keys.reserve(n->children.size());
@@ -356,12 +358,14 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
                          ? next
                          : schema_member(object, key, from);
             if (!member)
-                return fail(child_path(), valid_utf8(key) ? "unknown key" : "invalid UTF-8 in a key");
+                return fail(child_path(),
+                            valid_utf8(key) ? "unknown key" : "invalid UTF-8 in a key");
         } else {
             if (!valid_collection_key(key))
-                return fail(child_path(), !valid_utf8(key) ? "invalid UTF-8 in a key"
-                                          : "key with a forbidden character (letters, digits, "
-                                            "'_' and '-' only, at most 64 bytes)");
+                return fail(child_path(), !valid_utf8(key)
+                                              ? "invalid UTF-8 in a key"
+                                              : "key with a forbidden character (letters, digits, "
+                                                "'_' and '-' only, at most 64 bytes)");
             member = parent->schema->item;
         }
         if (parent->children.size() <= few && seen(parent))

@@ -51,8 +51,8 @@ struct config_node {
      * stores a new one. */
     const char *key = "";
     const char *text = "";
-    child_list children;   /* owned by the handle's arena */
-    uint32_t pos = 0;      /* index in parent->children */
+    child_list children; /* owned by the handle's arena */
+    uint32_t pos = 0;    /* index in parent->children */
     bool implicit = false;
 };
 
@@ -69,7 +69,7 @@ struct member_index {
     };
     const config_node *owner = nullptr;
     std::unique_ptr<slot[]> slots;
-    uint32_t mask = 0;  /* slot count - 1; the count is a power of two */
+    uint32_t mask = 0; /* slot count - 1; the count is a power of two */
     uint32_t used = 0;
 };
 
@@ -110,7 +110,7 @@ struct handle {
     config_node **slot_block = nullptr;      /* the newest shared block */
     size_t slots_used = 0, slots_room = 0;
     std::vector<std::unique_ptr<config_node *[]>> large_slots;
-    std::vector<member_index> indexes;       /* made on the first lookup */
+    std::vector<member_index> indexes;       /* made when first needed */
     std::vector<std::unique_ptr<char[]>> text_blocks;
     std::unique_ptr<char[]> file_text;        /* the file as read, rewritten in place */
     size_t text_used = 0, text_room = 0;

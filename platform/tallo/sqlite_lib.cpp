@@ -13,7 +13,8 @@ namespace {
 #define TALLO_SQLITE_LIBRARY "libsqlite3.so.0"
 #endif
 
-template <class F> bool bind(void *lib, const char *name, F &fn, std::string &why)
+template <class F>
+bool bind(void *lib, const char *name, F &fn, std::string &why)
 {
     // POSIX defines conversion of dlsym's result to a function pointer.
     fn = reinterpret_cast<F>(dlsym(lib, name));

@@ -72,7 +72,8 @@ class statement {
 public:
     explicit statement(query q)
     {
-        if (!prepared[q] && sq->prepare_v2(db, query_sql[q], -1, &prepared[q], nullptr) != SQLITE_OK) {
+        if (!prepared[q] &&
+            sq->prepare_v2(db, query_sql[q], -1, &prepared[q], nullptr) != SQLITE_OK) {
             set_error("prepare");
             prepared[q] = nullptr;
         }
@@ -146,9 +147,8 @@ bool open_db()
     std::string path = env && *env ? env : default_path;
     make_parents(path);
     if (sq->open_v2(path.c_str(), &db,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
-                            SQLITE_OPEN_NOMUTEX,
-                        nullptr) != SQLITE_OK) {
+                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                    nullptr) != SQLITE_OK) {
         set_error(path);
         sq->close(db);
         db = nullptr;
@@ -243,9 +243,8 @@ bool scan_below(const std::string &prefix, tallo::entry_list &out)
     bind_below(s.get(), 1, prefix, lo, hi);
     int rc;
     while ((rc = sq->step(s.get())) == SQLITE_ROW) {
-        out.emplace_back(
-            reinterpret_cast<const char *>(sq->column_text(s.get(), 0)),
-            reinterpret_cast<const char *>(sq->column_text(s.get(), 1)));
+        out.emplace_back(reinterpret_cast<const char *>(sq->column_text(s.get(), 0)),
+                         reinterpret_cast<const char *>(sq->column_text(s.get(), 1)));
     }
     if (rc != SQLITE_DONE) {
         set_error("read");

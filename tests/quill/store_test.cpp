@@ -424,14 +424,15 @@ TEST_F(StoreTest, NullNodesReadAsAbsent)
  * text read is the text written and each fault is refused. */
 TEST_F(StoreTest, StringsOfEveryLengthAndEscapePlace)
 {
-    for (size_t len = 0; len <= 17; len++) {  /* two words of 8 and one more */
+    for (size_t len = 0; len <= 17; len++) { /* two words of 8 and one more */
         std::string plain;
         for (size_t i = 0; i < len; i++)
             plain += char('a' + i % 26);
         for (size_t at = 0; at <= len; at++) {
             struct {
                 const char *json, *text;
-            } inserts[] = {{"\\n", "\n"}, {"\\\"", "\""}, {"\\u00e9", "\xc3\xa9"}, {"\xc3\xa9", "\xc3\xa9"}};
+            } inserts[] = {
+                {"\\n", "\n"}, {"\\\"", "\""}, {"\\u00e9", "\xc3\xa9"}, {"\xc3\xa9", "\xc3\xa9"}};
             for (auto &in : inserts) {
                 std::string json = plain.substr(0, at) + in.json + plain.substr(at);
                 std::string want = plain.substr(0, at) + in.text + plain.substr(at);
@@ -441,16 +442,18 @@ TEST_F(StoreTest, StringsOfEveryLengthAndEscapePlace)
                 EXPECT_EQ(config_get_string(c.get(), "system.description"), want) << json;
             }
             std::string err;
-            EXPECT_FALSE(load_text("{\"system\": {\"description\": \"" + plain.substr(0, at) + "\xc3(" +
-                                       plain.substr(at) + "\"}}",
+            EXPECT_FALSE(load_text("{\"system\": {\"description\": \"" + plain.substr(0, at) +
+                                       "\xc3(" + plain.substr(at) + "\"}}",
                                    &err));
-            EXPECT_NE(err.find("system.description: invalid UTF-8 in a value"), std::string::npos) << err;
-            EXPECT_FALSE(load_text("{\"system\": {\"description\": \"" + plain.substr(0, at) + "\\u0000" +
-                                       plain.substr(at) + "\"}}",
+            EXPECT_NE(err.find("system.description: invalid UTF-8 in a value"), std::string::npos)
+                << err;
+            EXPECT_FALSE(load_text("{\"system\": {\"description\": \"" + plain.substr(0, at) +
+                                       "\\u0000" + plain.substr(at) + "\"}}",
                                    &err));
-            EXPECT_NE(err.find("system.description: NUL character in a value"), std::string::npos) << err;
-            EXPECT_FALSE(load_text("{\"system\": {\"description\": \"" + plain.substr(0, at) + "\t" +
-                                       plain.substr(at) + "\"}}",
+            EXPECT_NE(err.find("system.description: NUL character in a value"), std::string::npos)
+                << err;
+            EXPECT_FALSE(load_text("{\"system\": {\"description\": \"" + plain.substr(0, at) +
+                                       "\t" + plain.substr(at) + "\"}}",
                                    &err));
             EXPECT_NE(err.find("malformed JSON"), std::string::npos) << err;
         }
@@ -467,13 +470,14 @@ TEST_F(StoreTest, LargeCollectionThroughEdits)
 {
     std::string json = "{\"network\": {\"interface\": {";
     for (int i = 0; i < 40; i++)
-        json += std::string(i ? ", " : "") + "\"if" + std::to_string(i) + "\": {\"mtu\": " +
-                std::to_string(1000 + i) + "}";
+        json += std::string(i ? ", " : "") + "\"if" + std::to_string(i) +
+                "\": {\"mtu\": " + std::to_string(1000 + i) + "}";
     put(file, json + "}}}");
     copy_ptr c = update();
     ASSERT_TRUE(c);
     auto mtu = [&](int i) {
-        return config_get_int(c.get(), ("network.interface.if" + std::to_string(i) + ".mtu").c_str());
+        return config_get_int(c.get(),
+                              ("network.interface.if" + std::to_string(i) + ".mtu").c_str());
     };
     auto order = [&] {
         std::string keys;
@@ -489,23 +493,26 @@ TEST_F(StoreTest, LargeCollectionThroughEdits)
     std::string before = order(), expected;
     for (int i = 0; i < 40; i++) {
         if (i % 3 == 0)
-            EXPECT_TRUE(config_delete(c.get(), ("network.interface.if" + std::to_string(i)).c_str()));
+            EXPECT_TRUE(
+                config_delete(c.get(), ("network.interface.if" + std::to_string(i)).c_str()));
         else
             expected += std::string(expected.empty() ? "" : " ") + "if" + std::to_string(i);
     }
     for (int i = 40; i < 60; i++) {
-        EXPECT_TRUE(config_new_key(c.get(), "network.interface", ("if" + std::to_string(i)).c_str()));
+        EXPECT_TRUE(
+            config_new_key(c.get(), "network.interface", ("if" + std::to_string(i)).c_str()));
         expected += " if" + std::to_string(i);
     }
     EXPECT_EQ(order(), expected);
     for (int i = 0; i < 40; i++) {
-        config_node *m = config_lookup(c.get(), ("network.interface.if" + std::to_string(i)).c_str());
+        config_node *m =
+            config_lookup(c.get(), ("network.interface.if" + std::to_string(i)).c_str());
         EXPECT_EQ(m != nullptr, i % 3 != 0) << i;
         if (m) {
             EXPECT_EQ(mtu(i), 1000 + i) << i;
         }
     }
-    EXPECT_EQ(mtu(59), 1500);  /* new: the default */
+    EXPECT_EQ(mtu(59), 1500); /* new: the default */
     EXPECT_EQ(config_count(c.get(), "network.interface"), 46);
     EXPECT_FALSE(config_error_check(c.get()));
 
