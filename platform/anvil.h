@@ -56,6 +56,10 @@ int file_printf(const char *path, const char *fmt, ...)
  * the move failed (tmp is then removed and final is left as it was).  Both
  * names must be on one file system, normally in one directory. */
 int file_replace(int sync, const char *tmp, const char *final, int flags);
+/* Removes path and everything below it; symbolic links are removed, never
+ * followed.  1 when nothing is left under the name (also when there was
+ * nothing), 0 when something could not be removed (errno tells why). */
+int file_remove_tree(const char *path);
 
 /* ---- generated files ---------------------------------------------------
  * Every file a generator writes is opened and finished here, so that its

@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 
 #include "anvil.h"
@@ -86,9 +85,8 @@ constexpr const char *tree_dirs[] = {
 // this run needs.
 void remove_leftovers()
 {
-    std::error_code ec;
-    std::filesystem::remove_all(new_tree, ec);
-    std::filesystem::remove_all(old_tree, ec);
+    file_remove_tree(new_tree);
+    file_remove_tree(old_tree);
 }
 
 // Directories get their mode explicitly too, whatever the umask.
@@ -120,8 +118,7 @@ bool swap_tree()
             rename(old_tree, live_tree);
         return false;
     }
-    std::error_code ec;
-    std::filesystem::remove_all(old_tree, ec);
+    file_remove_tree(old_tree);
     return true;
 }
 
@@ -407,8 +404,7 @@ extern "C" int map_ipsec(config_t *config, int, char **)
 
     // A tree that could not be written whole never replaces the live one.
     if (failed || !swap_tree()) {
-        std::error_code ec;
-        std::filesystem::remove_all(new_tree, ec);
+        file_remove_tree(new_tree);
         return 1;
     }
     bool written = rewrite(conf.release(), conf_path, conf_includes);

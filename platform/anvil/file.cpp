@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <ftw.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -199,6 +200,24 @@ int file_replace(int sync, const char *tmp, const char *final, int)
     if (sync)
         sync_path(parent_of(final).c_str(), O_RDONLY | O_DIRECTORY);
     return 1;
+}
+
+// nftw visits the tree children first and, with FTW_PHYS, reports a
+// symbolic link as itself.  The first entry that cannot be removed stops
+// the walk.
+static int remove_entry(const char *path, const struct stat *, int, struct FTW *)
+{
+    return remove(path) == 0 ? 0 : -1;
+}
+
+int file_remove_tree(const char *path)
+{
+    if (!path)
+        return 0;
+    struct stat st;
+    if (lstat(path, &st) != 0)
+        return errno == ENOENT ? 1 : 0;
+    return nftw(path, remove_entry, 16, FTW_DEPTH | FTW_PHYS) == 0 ? 1 : 0;
 }
 
 }  // extern "C"

@@ -149,6 +149,30 @@ TEST(Files, ReplaceIsAtomicAndReportsFailure)
     EXPECT_EQ(str(unique_text(file_read(fin.c_str()))), "new");
 }
 
+TEST(Files, RemoveTreeTakesLinksNotTheirTargets)
+{
+    TempDir d;
+    std::string tree = d / "tree", outside = d / "outside";
+    ASSERT_EQ(mkdir(outside.c_str(), 0755), 0);
+    ASSERT_EQ(file_write((outside + "/keep").c_str(), "k"), 1);
+    ASSERT_EQ(mkdir(tree.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((tree + "/sub").c_str(), 0700), 0);
+    ASSERT_EQ(file_write((tree + "/sub/f").c_str(), "f"), 1);
+    ASSERT_EQ(symlink(outside.c_str(), (tree + "/to-dir").c_str()), 0);
+    ASSERT_EQ(symlink((outside + "/keep").c_str(), (tree + "/sub/to-file").c_str()), 0);
+    EXPECT_EQ(file_remove_tree(tree.c_str()), 1);
+    EXPECT_EQ(file_exists(tree.c_str()), 0);
+    EXPECT_EQ(str(unique_text(file_read((outside + "/keep").c_str()))), "k");
+
+    // Nothing there is nothing left; a link given itself goes, its target stays.
+    EXPECT_EQ(file_remove_tree(tree.c_str()), 1);
+    std::string link = d / "link";
+    ASSERT_EQ(symlink(outside.c_str(), link.c_str()), 0);
+    EXPECT_EQ(file_remove_tree(link.c_str()), 1);
+    EXPECT_EQ(file_exists((outside + "/keep").c_str()), 1);
+    EXPECT_EQ(file_remove_tree(nullptr), 0);
+}
+
 mode_t mode_of(const std::string &path)
 {
     struct stat st{};
