@@ -17,10 +17,19 @@ struct file_state {
     bool skipping = false;  // the current section was left out
     std::string type, name;
     config_node *origin = nullptr;
-} file;
+};
+
+// Made on first use, so that runs that write no UCI file (every `config
+// get`) do not construct it at start-up.
+file_state &current_file()
+{
+    static file_state file;
+    return file;
+}
 
 file_state &state_of(FILE *out)
 {
+    file_state &file = current_file();
     if (file.out != out)
         uci_write_begin(out);
     return file;
@@ -154,6 +163,7 @@ const escape_pair uci_escape_table[] = {
 
 void uci_write_begin(FILE *out)
 {
+    file_state &file = current_file();
     file.out = out;
     file.names.clear();
     file.skipping = false;
