@@ -27,7 +27,10 @@ std::vector<server> servers(config_node *config, const char *path, secret_use us
             /* A server whose secret cannot be written is of no use. */
             if (!ok)
                 continue;
-            s.timeout = config_get_int(el, "timeout");
+            /* Only RADIUS servers have a timeout; TACACS+ servers share this
+             * list but not the key. */
+            if (config_has_key(el, "timeout"))
+                s.timeout = config_get_int(el, "timeout");
         }
         list.push_back(std::move(s));
     }

@@ -1,6 +1,8 @@
 /* Typed reads, queries and the text of single values. */
 #include <climits>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "store.h"
@@ -44,9 +46,37 @@ config_node *query(config_node *node, const char *path)
     return r == WALK_FOUND ? out : nullptr;
 }
 
+/* Value reads name their keys in the program's own code, so a key that the
+ * schema does not know is a misspelling there; it would read as "" or 0
+ * and go unnoticed.  With QUILL_STRICT_READS set in the environment (the
+ * test helper sets it) such a read stops the program, naming the path.
+ * The variable is looked at only when an unknown key is met: ordinary
+ * reads pay nothing for the check. */
+bool strict_reads()
+{
+    static const bool strict = [] {
+        const char *v = getenv("QUILL_STRICT_READS");
+        return v && *v && strcmp(v, "0") != 0;
+    }();
+    return strict;
+}
+
+config_node *value_lookup(config_node *node, const char *path)
+{
+    config_node *out;
+    std::string_view failed;
+    walk_result r = walk(node, path ? path : "", WALK_READ, out, failed);
+    if (r == WALK_UNKNOWN && strict_reads()) {
+        fprintf(stderr, "quill: read of %s: the schema has no such key\n",
+                full_path(node, failed).c_str());
+        abort();
+    }
+    return r == WALK_FOUND ? out : nullptr;
+}
+
 const char *leaf_text(config_node *node, const char *path)
 {
-    config_node *n = lookup(node, path);
+    config_node *n = value_lookup(node, path);
     return n && !is_container(n) ? scalar_text(n) : nullptr;
 }
 
@@ -340,7 +370,7 @@ config_node *config_get_ref(config_node *node, const char *path)
 
 sl_list *config_get_string_list(config_node *node, const char *path)
 {
-    config_node *n = lookup(node, path);
+    config_node *n = value_lookup(node, path);
     if (!n)
         return nullptr;
     if (!is_container(n)) {
@@ -358,7 +388,7 @@ sl_list *config_get_string_list(config_node *node, const char *path)
 
 config_node *config_array(config_node *node, const char *path)
 {
-    config_node *n = lookup(node, path);
+    config_node *n = value_lookup(node, path);
     return n && n->schema->type == SCHEMA_ARRAY ? n : nullptr;
 }
 

@@ -193,7 +193,10 @@ Result run(const Spec &spec)
     std::string path_env = "";
     for (const auto &d : spec.path_prepend)
         path_env += d + ":";
-    sh << "(\nunset TALLO_DB\n";
+    // A generator that reads a key the schema does not know (a misspelling
+    // that would read as "" or 0) stops with the path named; a test may
+    // still turn that off through env.
+    sh << "(\nunset TALLO_DB\nexport QUILL_STRICT_READS=1\n";
     if (!path_env.empty())
         sh << "PATH=" << quote(path_env) << "\"$PATH\"\n";
     for (const auto &[k, v] : spec.env)
