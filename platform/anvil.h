@@ -211,6 +211,22 @@ public:
 private:
     int fd_ = -1;
 };
+
+#include <signal.h>
+/* While it lives, writing to a pipe whose reader has gone (a child that
+ * exited early) fails with EPIPE instead of killing the process. */
+struct ignore_sigpipe {
+    struct sigaction old {};
+    ignore_sigpipe()
+    {
+        struct sigaction sa {};
+        sa.sa_handler = SIG_IGN;
+        sigaction(SIGPIPE, &sa, &old);
+    }
+    ~ignore_sigpipe() { sigaction(SIGPIPE, &old, nullptr); }
+    ignore_sigpipe(const ignore_sigpipe &) = delete;
+    ignore_sigpipe &operator=(const ignore_sigpipe &) = delete;
+};
 #endif
 
 #endif

@@ -245,52 +245,10 @@ bool map_tunnel(tunnel &t)
     return write_secrets(t) && settle_right_ca(t) && write_connections(t);
 }
 
-// The NHRP network names its tunnel by name or by reference path, possibly
-// several separated by blanks or commas.  A tunnel matches only a whole
-// name, so tun1 is not taken for tun10.
-bool names_tunnel(std::string_view value, std::string_view tunnel)
-{
-    constexpr std::string_view separators = " \t,";
-    size_t pos = 0;
-    while (pos < value.size()) {
-        size_t start = value.find_first_not_of(separators, pos);
-        if (start == std::string_view::npos)
-            break;
-        size_t end = value.find_first_of(separators, start);
-        if (end == std::string_view::npos)
-            end = value.size();
-        std::string_view token = value.substr(start, end - start);
-        size_t slash = token.rfind('/');
-        if (slash != std::string_view::npos)
-            token.remove_prefix(slash + 1);
-        if (token == tunnel)
-            return true;
-        pos = end;
-    }
-    return false;
-}
-
 }  // namespace
 }  // namespace ipsec
 
 using namespace ipsec;
-
-extern "C" int map_check_if_tunnel_is_nhrp(config_node *root, const char *tunnel_name)
-{
-    if (!root || !tunnel_name || !*tunnel_name)
-        return 0;
-    if (!config_object_has_key(root, "network.route.service", "nhrp"))
-        return 0;
-    config_node *networks = config_array(root, "network.route.service.nhrp.network");
-    for (config_node *n = config_array_first(networks); n; n = config_array_next(n)) {
-        std::string_view value = get_string(n, "ipsec");
-        if (!value.empty() && names_tunnel(value, tunnel_name)) {
-            log_debug("Tunnel %s is managed by NHRP", tunnel_name);
-            return 1;
-        }
-    }
-    return 0;
-}
 
 std::string ipsec::endpoint_identity(config_node *side, std::string &from)
 {
@@ -395,7 +353,7 @@ extern "C" int map_ipsec(config_t *config, int, char **)
         }
         if (!mapped)
             continue;
-        conf_includes += format("include %s/conf/%s.conf\n", live_tree, t.name);
+        conf_includes += "include " + ipsec_tunnel_conf_file(live_tree, t.name) + "\n";
         secrets_includes += format("include %s/secrets/%s.secret\n", live_tree, t.name);
         included = true;
     }

@@ -1,7 +1,7 @@
 /* IPsec generator: `config map ipsec` writes /var/run/ipsec.conf,
- * /var/run/ipsec.secrets and the per-tunnel tree /var/run/ipsec.d.
- * The network generator calls map_check_if_tunnel_is_nhrp too, so that
- * NHRP-managed tunnels get no interface of their own. */
+ * /var/run/ipsec.secrets and the per-tunnel tree /var/run/ipsec.d
+ * (its layout and the NHRP rule, shared with the network generator, are in
+ * ipsec_tree.h). */
 #ifndef MAP_IPSEC_H
 #define MAP_IPSEC_H
 #include <stdint.h>
@@ -13,10 +13,6 @@ extern "C" {
 /* Handler of the "ipsec" row of config_maps.  0 when at least one tunnel
  * was included (or FIPS mode leaves everything alone), else 1. */
 int map_ipsec(config_t *config, int argc, char **argv);
-
-/* Non-zero when the tunnel named is listed by one of the NHRP networks of
- * network.route.service.nhrp.network.  Null arguments give 0. */
-int map_check_if_tunnel_is_nhrp(config_node *root, const char *tunnel);
 
 /* Identity of one side (`local` or `remote` object of a tunnel) in the
  * daemon's syntax; "" when the side has none.  New text, caller frees. */

@@ -10,6 +10,7 @@
 #include "anvil.h"
 #include "ipsec.h"
 #include "ipsec_internal.h"
+#include "ipsec_tree.h"
 #include "ipsec_writer.h"
 #include "network.h"
 #include "tallo.h"
@@ -290,7 +291,7 @@ bool write_conn(const text_file &out, const tunnel &t, const conn_values &v, siz
 
 bool write_connections(tunnel &t)
 {
-    std::string path = format("%s/conf/%s.conf", new_tree, t.name);
+    std::string path = ipsec_tunnel_conf_file(new_tree, t.name);
     unique_file file(open_tree_file(t, path, FILE_PUBLIC, "conf"));
     if (!file)
         return false;

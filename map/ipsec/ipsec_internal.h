@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include "ipsec_tree.h"
 #include "network.h"
 #include "quill.h"
 
@@ -11,7 +12,7 @@ namespace ipsec {
 
 // The tree is built under the .new name and swapped into place at the end
 // of the run so the daemon never reads a half-written tree.
-inline constexpr const char *live_tree = "/var/run/ipsec.d";
+inline constexpr const char *live_tree = ipsec_live_tree;
 inline constexpr const char *new_tree = "/var/run/ipsec.d.new";
 inline constexpr const char *old_tree = "/var/run/ipsec.d.old";
 

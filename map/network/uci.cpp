@@ -9,32 +9,6 @@
 
 namespace {
 
-// What the writer knows of the file it is writing: which source took each
-// section name, and the section that options go to now.
-struct file_state {
-    FILE *out = nullptr;
-    std::unordered_map<std::string, config_node *> names;
-    bool skipping = false;  // the current section was left out
-    std::string type, name;
-    config_node *origin = nullptr;
-};
-
-// Made on first use, so that runs that write no UCI file (every `config
-// get`) do not construct it at start-up.
-file_state &current_file()
-{
-    static file_state file;
-    return file;
-}
-
-file_state &state_of(FILE *out)
-{
-    file_state &file = current_file();
-    if (file.out != out)
-        uci_write_begin(out);
-    return file;
-}
-
 bool name_byte(unsigned char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
@@ -59,7 +33,7 @@ std::string path_of(config_node *node)
 }
 
 // Where the current section comes from, for messages.
-std::string current_section(const file_state &f)
+std::string current_section(const uci_writer &f)
 {
     std::string where = f.name.empty() ? "a " + f.type + " section" : "section " + f.name;
     return f.origin ? path_of(f.origin) + " (" + where + ")" : where;
@@ -82,9 +56,8 @@ std::string map_name(std::string_view text)
     return name;
 }
 
-int write_section(FILE *out, const char *type, config_node *origin, const std::string *raw_name)
+int write_section(uci_writer &f, const char *type, config_node *origin, const std::string *raw_name)
 {
-    file_state &f = state_of(out);
     f.skipping = false;
     f.type = type ? type : "";
     f.origin = origin;
@@ -96,7 +69,7 @@ int write_section(FILE *out, const char *type, config_node *origin, const std::s
         return 0;
     }
     if (!raw_name) {
-        std::fprintf(out, "\nconfig %s\n", type);
+        std::fprintf(f.out, "\nconfig %s\n", type);
         return 1;
     }
     f.name = map_name(*raw_name);
@@ -114,14 +87,13 @@ int write_section(FILE *out, const char *type, config_node *origin, const std::s
         f.skipping = true;
         return 0;
     }
-    std::fprintf(out, "\nconfig %s %s\n", type, f.name.c_str());
+    std::fprintf(f.out, "\nconfig %s %s\n", type, f.name.c_str());
     return 1;
 }
 
 // Whether an option may be written now; logs why not.
-bool option_allowed(FILE *out, const char *name)
+bool option_allowed(const uci_writer &f, const char *name)
 {
-    file_state &f = state_of(out);
     if (f.skipping)
         return false;
     if (!valid_name(name)) {
@@ -137,7 +109,7 @@ bool option_allowed(FILE *out, const char *name)
 // reads back as the letter r).  Such a value has no sensible meaning in any
 // option, so the option is left out.  where() names the source.
 template <typename Where>
-void write_value(FILE *out, const char *name, const char *value, Where where)
+void write_value(uci_writer &w, const char *name, const char *value, Where where)
 {
     const char *special = std::strpbrk(value, "\"\\\n\r");
     if (special && std::strchr(special, '\r')) {
@@ -146,13 +118,11 @@ void write_value(FILE *out, const char *name, const char *value, Where where)
     }
     // Most values need no escape at all: no copy for them.
     unique_text escaped(special ? escape(value, uci_escape_table) : nullptr);
-    std::fprintf(out, "\toption %s \"%s\"\n", name,
+    std::fprintf(w.out, "\toption %s \"%s\"\n", name,
                  special ? (escaped ? escaped.get() : "") : value);
 }
 
 }  // namespace
-
-extern "C" {
 
 const escape_pair uci_escape_table[] = {
     {"\"", "\\\""},
@@ -161,47 +131,38 @@ const escape_pair uci_escape_table[] = {
     {nullptr, nullptr},
 };
 
-void uci_write_begin(FILE *out)
-{
-    file_state &file = current_file();
-    file.out = out;
-    file.names.clear();
-    file.skipping = false;
-    file.type.clear();
-    file.name.clear();
-    file.origin = nullptr;
-}
+void uci_write_begin(uci_writer &w) { w = uci_writer(w.out); }
 
 char *uci_section_name(const char *text) { return strdup(map_name(text ? text : "").c_str()); }
 
-int uci_write_section(FILE *out, const char *type, config_node *origin, const char *fmt, ...)
+int uci_write_section(uci_writer &w, const char *type, config_node *origin, const char *fmt, ...)
 {
     if (!fmt)
-        return write_section(out, type, origin, nullptr);
+        return write_section(w, type, origin, nullptr);
     va_list ap;
     va_start(ap, fmt);
     std::string name = format(fmt, ap);
     va_end(ap);
-    return write_section(out, type, origin, &name);
+    return write_section(w, type, origin, &name);
 }
 
-void uci_write_config_section_type_name(FILE *out, const char *type, const char *fmt, ...)
+void uci_write_config_section_type_name(uci_writer &w, const char *type, const char *fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
     std::string name = format(fmt, ap);
     va_end(ap);
-    write_section(out, type, nullptr, &name);
+    write_section(w, type, nullptr, &name);
 }
 
-void uci_write_config_section_type(FILE *out, const char *type)
+void uci_write_config_section_type(uci_writer &w, const char *type)
 {
-    write_section(out, type, nullptr, nullptr);
+    write_section(w, type, nullptr, nullptr);
 }
 
-void uci_write_option_string(FILE *out, const char *name, const char *fmt, ...)
+void uci_write_option_string(uci_writer &w, const char *name, const char *fmt, ...)
 {
-    if (!option_allowed(out, name))
+    if (!option_allowed(w, name))
         return;
     va_list ap;
     va_start(ap, fmt);
@@ -217,34 +178,46 @@ void uci_write_option_string(FILE *out, const char *name, const char *fmt, ...)
         value = formatted.c_str();
     }
     va_end(ap);
-    write_value(out, name, value, [out] { return "a value of " + current_section(state_of(out)); });
+    write_value(w, name, value, [&w] { return "a value of " + current_section(w); });
 }
 
-void uci_write_option_config(FILE *out, const char *name, config_node *cfg, const char *key)
+void uci_write_option_text(uci_writer &w, const char *name, std::string_view value)
 {
-    if (!option_allowed(out, name))
+    if (!option_allowed(w, name))
+        return;
+    std::string copy(value);
+    write_value(w, name, copy.c_str(), [&w] { return "a value of " + current_section(w); });
+}
+
+void uci_write_option_config(uci_writer &w, const char *name, config_node *cfg, const char *key)
+{
+    if (!option_allowed(w, name))
         return;
     const char *value = config_get_string(cfg, key);
-    write_value(out, name, value ? value : "", [cfg, key] {
+    write_value(w, name, value ? value : "", [cfg, key] {
         unique_text base(config_path(cfg));
         return base && *base ? std::string(base.get()) + "." + key : std::string(key);
     });
 }
 
-void uci_write_option_int(FILE *out, const char *name, int value)
+void uci_write_option_section(uci_writer &w, const char *name, const char *section)
 {
-    if (option_allowed(out, name))
-        std::fprintf(out, "\toption %s %d\n", name, value);
+    uci_write_option_text(w, name, map_name(section ? section : ""));
 }
 
-void uci_write_option_bool(FILE *out, const char *name, int value)
+void uci_write_option_int(uci_writer &w, const char *name, int value)
 {
-    uci_write_option_int(out, name, value);
+    if (option_allowed(w, name))
+        std::fprintf(w.out, "\toption %s %d\n", name, value);
 }
 
-void write_option_sl_list(FILE *out, const char *name, const sl_list *list, const char *sep)
+void uci_write_option_bool(uci_writer &w, const char *name, int value)
+{
+    uci_write_option_int(w, name, value);
+}
+
+void write_option_sl_list(uci_writer &w, const char *name, const sl_list *list, const char *sep)
 {
     unique_text joined(sl_join(list, sep));
-    uci_write_option_string(out, name, "%s", joined ? joined.get() : "");
-}
+    uci_write_option_string(w, name, "%s", joined ? joined.get() : "");
 }

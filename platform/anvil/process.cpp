@@ -163,18 +163,6 @@ bool pump(int to_child, int from_child, const char *input, std::string &out)
     return true;
 }
 
-// Writing to a child that exited early must not kill the caller.
-struct ignore_sigpipe {
-    struct sigaction old {};
-    ignore_sigpipe()
-    {
-        struct sigaction sa {};
-        sa.sa_handler = SIG_IGN;
-        sigaction(SIGPIPE, &sa, &old);
-    }
-    ~ignore_sigpipe() { sigaction(SIGPIPE, &old, nullptr); }
-};
-
 }  // namespace
 
 extern "C" {
@@ -212,6 +200,7 @@ char *_process_capture(int stdin_fd, int stderr_fd, int, int, const char *input,
         child_in = devnull;
     }
 
+    // Writing to a child that exited early must not kill the caller.
     ignore_sigpipe guard;
     pid_t pid = spawn(argv.data(), child_in, out[1], stderr_fd, -1);
     close_quietly(out[1]);

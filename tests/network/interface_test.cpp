@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "interface.h"
+#include "mapper.h"
 #include "network.h"
 #include "quill.h"
 #include "unit_support.h"
@@ -20,16 +20,13 @@ namespace {
 
 using unit::load_config_text;
 
-std::string written(void (*fn)(FILE *, config_node *), config_node *node)
+std::string written(void (*fn)(network_run &, config_node *), config_node *node)
 {
-    char *buf = nullptr;
-    size_t len = 0;
-    FILE *f = open_memstream(&buf, &len);
-    fn(f, node);
-    std::fclose(f);
-    std::string out(buf, len);
-    std::free(buf);
-    return out;
+    unit::memory_stream s;
+    network_run run;
+    run.uci = uci_writer(s.out());
+    fn(run, node);
+    return s.text();
 }
 
 class Metric : public ::testing::Test {

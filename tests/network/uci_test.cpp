@@ -13,10 +13,13 @@
 
 namespace {
 
-// Collects what the writer appends to a stream; each one is a new file.
+// Collects what a writer appends to its stream; each one is a new file.
 class sink : public unit::memory_stream {
 public:
-    sink() { uci_write_begin(out()); }
+    uci_writer &out() { return writer_; }
+
+private:
+    uci_writer writer_{memory_stream::out()};
 };
 
 TEST(UciWriter, QuoteBackslashAndLineFeedStayOnOneLine)

@@ -69,3 +69,29 @@ TEST(IpsecInterface, NoSectionWithoutConnectionFileOrUnderNhrp)
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(file(r, network_file), "\nconfig globals globals\n");
 }
+
+// The digest reads the tunnel's files whole and in byte order of their
+// paths, binary ones (a DER CRL, a zero byte) included; files of other
+// tunnels, however alike their names, stay out.
+TEST(IpsecInterface, DigestCoversTheTunnelsFilesWholeInPathOrder)
+{
+    const std::string der("\x30\x82\x00\x0a\x00\xff\r\nCRL", 11);
+    auto r = run_ipsec_iface(R"({"tunnel": {"hq": {}, "hq10": {}}})",
+                             {{live + "/conf/hq.conf", "conn hq\n"},
+                              {live + "/crls/hq.crl", der},
+                              {live + "/cacerts/hq.0.cacert", "CA0"},
+                              {live + "/cacerts/hq.1.cacert", "CA1\n"},
+                              {live + "/conf/hq10.conf", "conn hq10\n"},
+                              {live + "/certs/hq10.cert", "OTHER\n"},
+                              {live + "/certs/hq", "NO DOT\n"}});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string digest = md5("CA0CA1\nconn hq\n" + der);
+    EXPECT_NE(section(file(r, network_file), "ipsec_hq")
+                  .find("\toption conf_md5sum \"" + digest + "\"\n"),
+              std::string::npos)
+        << file(r, network_file);
+    EXPECT_NE(section(file(r, network_file), "ipsec_hq10")
+                  .find("\toption conf_md5sum \"" + md5("OTHER\nconn hq10\n") + "\"\n"),
+              std::string::npos)
+        << file(r, network_file);
+}

@@ -11,11 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "interface.h"
+#include "mapper.h"
 #include "openvpn_file.h"
-#include "proto.h"
 #include "side_file.h"
-#include "uci.h"
 
 using namespace proto;
 
@@ -40,20 +38,15 @@ bool filtered(std::string_view name)
     return false;
 }
 
-network_node *device_of(network_node *node, config_node *cfg)
-{
-    return network_find_device(network_find_parent(node, NETWORK_NODE_ROOT), cfg);
-}
-
 // The digest lets the network daemon notice any change of the interface's
 // settings.  The dump goes to md5sum through a pipe, followed by the line
 // feed that echo would have added, so no configured text meets a shell.
-void write_digest(FILE *out, config_node *cfg)
+void write_digest(network_run &run, config_node *cfg)
 {
     unique_text dump(config_dump(cfg));
-    std::string input = std::string(text(dump.get())) + "\n";
+    std::string input = std::string(text_view(dump.get())) + "\n";
     if (std::string sum = md5sum_text(input); !sum.empty())
-        write_string(out, "conf_md5sum", sum);
+        uci_write_option_text(run.uci, "conf_md5sum", sum);
 }
 
 bool override_defaults(config_node *cfg)
@@ -80,7 +73,7 @@ const char *const tunnel_scripts =
 
 void write_client_file_filtered(FILE *f, config_node *cfg, const char *key, const std::string &file)
 {
-    std::string_view all = get(cfg, "config_file");
+    std::string_view all = read_text(cfg, "config_file");
     while (!all.empty()) {
         // A file saved with CR LF line ends reads the same.
         std::string_view line = next_line(all);
@@ -106,18 +99,18 @@ void write_client_file_generated(FILE *f, config_node *cfg, const char *key,
     std::fprintf(f, "client\n%slport 0\n", tunnel_scripts);
     ovpn_line()
         .fixed("dev-type ")
-        .token(get(cfg, "device_type"), cfg, "device_type")
+        .token(read_text(cfg, "device_type"), cfg, "device_type")
         .write(f, file);
     ovpn_line()
         .fixed("remote ")
-        .token(get(cfg, "server"), cfg, "server")
+        .token(read_text(cfg, "server"), cfg, "server")
         .fixed(" ")
         .number(config_get_int(cfg, "port"))
         .write(f, file);
-    if (!get(cfg, "username").empty())
+    if (!read_text(cfg, "username").empty())
         write_auth_user_pass(f, cfg, key, file);
     write_inline_pem(f, "ca", cfg, "cacert", file);
-    if (!get(cfg, "public_cert").empty() && !get(cfg, "private_key").empty()) {
+    if (!read_text(cfg, "public_cert").empty() && !read_text(cfg, "private_key").empty()) {
         write_inline_pem(f, "cert", cfg, "public_cert", file);
         write_inline_pem(f, "key", cfg, "private_key", file);
     }
@@ -128,7 +121,7 @@ void write_client_file_generated(FILE *f, config_node *cfg, const char *key,
 // The daemon reads the user name from the first line and the password from
 // the second, so a line break in either would shift the other.  Such a pair
 // is not written, and an older file with stale credentials goes away.
-void write_userpass(config_node *cfg, const std::string &path)
+void write_userpass(network_run &run, config_node *cfg, const std::string &path)
 {
     side_record user, password;
     user.value(cfg, "username");
@@ -137,34 +130,34 @@ void write_userpass(config_node *cfg, const std::string &path)
         unlink(path.c_str());
         return;
     }
-    if (unique_file f = create_side_file(path, true)) {
+    if (unique_file f = create_side_file(run, path, true)) {
         user.write(f.get(), path);
         password.write(f.get(), path);
-        finish_side_file(std::move(f), path);
+        finish_side_file(run, std::move(f), path);
     }
 }
 
-void map_client(FILE *out, network_node *node, config_node *cfg, const char *key)
+void map_client(network_run &run, config_node *cfg, const char *key)
 {
-    uci_write_option_string(out, "proto", "%s", "openvpn");
-    map_interface_link(out, device_of(node, cfg));
-    uci_write_option_int(out, "metric", config_get_int(cfg, "metric"));
+    uci_write_option_string(run.uci, "proto", "%s", "openvpn");
+    map_interface_link(run, network_find_device(run.model, cfg));
+    uci_write_option_int(run.uci, "metric", config_get_int(cfg, "metric"));
 
-    if (!get(cfg, "username").empty())
-        write_userpass(cfg, userpass_path(key));
+    if (!read_text(cfg, "username").empty())
+        write_userpass(run, cfg, userpass_path(key));
 
-    write_digest(out, cfg);
+    write_digest(run, cfg);
 
     // The client file carries the private key.
     std::string path = std::string("/var/run/config_file_") + key;
-    unique_file f = create_side_file(path, true);
+    unique_file f = create_side_file(run, path, true);
     if (!f)
         return;
     if (config_get_bool(cfg, "use_file"))
         write_client_file_filtered(f.get(), cfg, key, path);
     else
         write_client_file_generated(f.get(), cfg, key, path);
-    finish_side_file(std::move(f), path);
+    finish_side_file(run, std::move(f), path);
 }
 
 struct server_net {
@@ -225,7 +218,7 @@ void write_pool(FILE *f, config_node *cfg, const server_net &net, int first, int
 void write_server_file(FILE *f, config_node *cfg, const server_net &net, const char *device_name,
                        const std::string &file)
 {
-    std::string_view type = get(cfg, "device_type");
+    std::string_view type = read_text(cfg, "device_type");
     int first = config_get_int(cfg, "server_first_ip");
     int last = config_get_int(cfg, "server_last_ip");
     ovpn_line().fixed("proto ").token(first_protocol(cfg), cfg, "protocol.0").write(f, file);
@@ -235,7 +228,7 @@ void write_server_file(FILE *f, config_node *cfg, const server_net &net, const c
         f);
     std::fprintf(f, "port %d\ndev-type %s\n", config_get_int(cfg, "port"),
                  type == "tun" ? "tun" : "tap");
-    ovpn_line().fixed("dev ").token(text(device_name), cfg, nullptr).write(f, file);
+    ovpn_line().fixed("dev ").token(text_view(device_name), cfg, nullptr).write(f, file);
     std::fputs("tls-server\n", f);
     // The address lines carry parts of the configured server address.
     const char *key = "server_address";
@@ -277,7 +270,7 @@ void write_server_file(FILE *f, config_node *cfg, const server_net &net, const c
             f);
         return;
     }
-    std::string_view auth = get(cfg, "authentication");
+    std::string_view auth = read_text(cfg, "authentication");
     if (auth != "cert")
         std::fputs("auth-user-pass-verify /bin/openvpn_password via-env\n", f);
     if (auth == "passwd")
@@ -294,7 +287,7 @@ void write_server_file(FILE *f, config_node *cfg, const server_net &net, const c
 // its own would add lines that no "--" started.
 void write_extra_options(FILE *f, config_node *cfg, const std::string &file)
 {
-    std::string_view extra = get(cfg, "advanced_options.extra");
+    std::string_view extra = read_text(cfg, "advanced_options.extra");
     for (;;) {
         size_t dashes = extra.find("--");
         ovpn_line line;
@@ -311,7 +304,7 @@ void write_extra_options(FILE *f, config_node *cfg, const std::string &file)
 std::string host_name()
 {
     unique_text out(_process_capture(-1, -1, 1, 0, nullptr, "/bin/hostname", nullptr));
-    std::string_view s = text(out.get());
+    std::string_view s = text_view(out.get());
     s = s.substr(0, s.find('\n'));
     // The name becomes part of a path: keep it from naming another directory.
     if (s.empty() || s.find('/') != std::string_view::npos || s == "." || s == "..")
@@ -319,11 +312,11 @@ std::string host_name()
     return std::string(s);
 }
 
-void write_export_file(config_node *cfg, const char *key)
+void write_export_file(network_run &run, config_node *cfg, const char *key)
 {
     ::mkdir("/var/run/openvpn", 0755);
     std::string path = "/var/run/openvpn/" + host_name() + "-" + key + ".ovpn";
-    unique_file f = create_side_file(path, false);
+    unique_file f = create_side_file(run, path, false);
     if (!f)
         return;
     std::fprintf(
@@ -333,17 +326,17 @@ void write_export_file(config_node *cfg, const char *key)
         "# remote 1.2.3.4 1234\n\n#general\nclient\nresolv-retry infinite\nnobind\npersist-key\n"
         "persist-tun\nremote-cert-tls server\ncipher AES-256-GCM\n\n# connection settings\n"
         "dev %s\n",
-        get(cfg, "device_type") == "tun" ? "tun" : "tap");
+        read_text(cfg, "device_type") == "tun" ? "tun" : "tap");
     ovpn_line().fixed("proto ").token(first_protocol(cfg), cfg, "protocol.0").write(f.get(), path);
     std::fprintf(f.get(), "remote <server address> %d\n", config_get_int(cfg, "port"));
     if (config_get_bool(cfg, "autogenerate")) {
         // The device's own CA; a missing one leaves the block empty.
         const char *ca_file = "/etc/ssl/certs/ca.crt";
         unique_text ca(file_read(ca_file));
-        write_inline_pem(f.get(), "ca", text(ca.get()), ca_file, path);
+        write_inline_pem(f.get(), "ca", text_view(ca.get()), ca_file, path);
         std::fputs("\n#authentication\nauth-user-pass\n", f.get());
     } else {
-        std::string_view auth = get(cfg, "authentication");
+        std::string_view auth = read_text(cfg, "authentication");
         write_inline_pem(f.get(), "ca", cfg, "cacert", path);
         std::fputs("\n#authentication\n", f.get());
         if (auth != "cert")
@@ -351,49 +344,49 @@ void write_export_file(config_node *cfg, const char *key)
         if (auth != "passwd")
             std::fputs("cert <public key file>\nkey <private key file>\n", f.get());
     }
-    finish_side_file(std::move(f), path);
+    finish_side_file(run, std::move(f), path);
 }
 
-void map_server(FILE *out, network_node *node, config_node *cfg, const char *key)
+void map_server(network_run &run, config_node *cfg, const char *key)
 {
-    uci_write_option_string(out, "proto", "%s", "openvpn_server");
-    network_node *device = device_of(node, cfg);
-    map_interface_link(out, device);
-    uci_write_option_int(out, "metric", config_get_int(cfg, "metric"));
-    uci_write_option_config(out, "server_network", cfg, "server_address");
+    uci_write_option_string(run.uci, "proto", "%s", "openvpn_server");
+    network_node *device = network_find_device(run.model, cfg);
+    map_interface_link(run, device);
+    uci_write_option_int(run.uci, "metric", config_get_int(cfg, "metric"));
+    uci_write_option_config(run.uci, "server_network", cfg, "server_address");
 
-    write_digest(out, cfg);
+    write_digest(run, cfg);
 
     server_net net;
-    if (get(cfg, "device_type") != "tap_bridge")
-        net = split_server_address(get(cfg, "server_address"));
+    if (read_text(cfg, "device_type") != "tap_bridge")
+        net = split_server_address(read_text(cfg, "server_address"));
 
     // The server file carries the server's private key.
     std::string path = std::string("/var/run/config_file_server_") + key;
-    unique_file f = create_side_file(path, true);
+    unique_file f = create_side_file(run, path, true);
     if (!f)
         return;
     if (!override_defaults(cfg))
         write_server_file(f.get(), cfg, net, device ? network_name(device) : "", path);
     if (config_get_bool(cfg, "advanced_options.enable"))
         write_extra_options(f.get(), cfg, path);
-    if (!finish_side_file(std::move(f), path))
+    if (!finish_side_file(run, std::move(f), path))
         return;
 
-    write_export_file(cfg, key);
+    write_export_file(run, cfg, key);
 }
 
 }  // namespace
 
-extern "C" void map_interface_openvpn(FILE *out, network_node *node)
+void map_interface_openvpn(network_run &run, network_node *node)
 {
     config_node *cfg = network_config(node);
     const char *key = config_key(cfg);
     if (!key)
         return;
-    map_interface_name(out, node);
+    map_interface_name(run, node);
     if (config_has_key(cfg, "username"))
-        map_client(out, node, cfg, key);
+        map_client(run, cfg, key);
     else
-        map_server(out, node, cfg, key);
+        map_server(run, cfg, key);
 }

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "anvil.h"
-#include "side_file.h"
+#include "mapper.h"
 
 namespace proto {
 
@@ -214,7 +214,7 @@ bool write_inline_pem(FILE *f, const char *tag, std::string_view pem, const std:
 bool write_inline_pem(FILE *f, const char *tag, config_node *cfg, const char *key,
                       const std::string &file)
 {
-    std::string_view pem = get(cfg, key);
+    std::string_view pem = read_text(cfg, key);
     if (!pem.empty() && !pem_well_formed(pem)) {
         refuse_block(path_of(cfg, key), tag, file);
         return false;

@@ -1,31 +1,25 @@
-// Small pieces the protocol mappers share: borrowed reads of the
-// configuration, option writers for borrowed text, side files and digests.
+// Side files of the protocol mappers (written beside the network file) and
+// the digests that tell the network daemon when they changed.
 #pragma once
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "anvil.h"
 #include "quill.h"
 
+struct network_run;
+
 namespace proto {
-
-inline std::string_view text(const char *s) { return s ? std::string_view(s) : std::string_view(); }
-
-inline std::string_view get(config_node *cfg, const char *path)
-{
-    return text(config_get_string(cfg, path));
-}
-
-void write_string(FILE *out, const char *name, std::string_view value);
 
 // Side files are truncated and rewritten in place, with mode 0600 when they
 // hold a secret and 0644 otherwise, whatever the umask or an older file's
 // mode.  Both report a failure naming the file and make the run end with
 // status 1: create gives null, finish (which always closes) false.
-unique_file create_side_file(const std::string &path, bool secret);
-bool finish_side_file(unique_file file, const std::string &path);
+unique_file create_side_file(network_run &run, const std::string &path, bool secret);
+bool finish_side_file(network_run &run, unique_file file, const std::string &path);
 
 // One line (record) of a line-based side file, built from fixed text and
 // configured values.  A value must keep the record on its one line and its
@@ -49,10 +43,14 @@ private:
     bool fits_ = true;
 };
 
-// Output of `md5sum` run without a shell on a file (input null) or on the
-// bytes of input, cut at its first blank; empty when it gave no output.
+// Output of `md5sum` run without a shell, cut at its first blank; empty
+// when it gave no output.  Of a file named on its command line; of a text
+// on its standard input; of the bytes of several files one after the
+// other, streamed to its standard input through a pipe (files that cannot
+// be read add nothing).
 std::string md5sum_file(const char *path);
 std::string md5sum_text(std::string_view input);
+std::string md5sum_files(const std::vector<std::string> &paths);
 
 // Output of a program run without a shell, cut at the first blank; empty
 // when it gave no output.
