@@ -31,7 +31,9 @@ struct Spec {
     // Files or directories (recursively) whose contents come back in
     // Result::files after the run.  Directories also report symlinks.
     std::vector<std::string> collect;
-    // Extra environment for the program (the rest is inherited).
+    // Extra environment for the program (the rest is inherited).  Every
+    // run has QUILL_STRICT_READS=1: a read of a key the schema does not
+    // know stops the program with the path named.
     std::map<std::string, std::string> env;
     // Directories prepended to PATH inside the namespace (stand-in programs).
     std::vector<std::string> path_prepend;
