@@ -33,10 +33,10 @@ std::string path_of(config_node *node)
 }
 
 // Where the current section comes from, for messages.
-std::string current_section(const uci_writer &f)
+std::string current_section(const uci_writer &w)
 {
-    std::string where = f.name.empty() ? "a " + f.type + " section" : "section " + f.name;
-    return f.origin ? path_of(f.origin) + " (" + where + ")" : where;
+    std::string where = w.name.empty() ? "a " + w.type + " section" : "section " + w.name;
+    return w.origin ? path_of(w.origin) + " (" + where + ")" : where;
 }
 
 std::string format(const char *fmt, va_list ap)
@@ -56,49 +56,49 @@ std::string map_name(std::string_view text)
     return name;
 }
 
-int write_section(uci_writer &f, const char *type, config_node *origin, const std::string *raw_name)
+int write_section(uci_writer &w, const char *type, config_node *origin, const std::string *raw_name)
 {
-    f.skipping = false;
-    f.type = type ? type : "";
-    f.origin = origin;
-    f.name.clear();
+    w.skipping = false;
+    w.type = type ? type : "";
+    w.origin = origin;
+    w.name.clear();
     if (!valid_name(type)) {
         log_error("%s: section type \"%s\" is not a UCI name; section left out",
                   path_of(origin).c_str(), type ? type : "");
-        f.skipping = true;
+        w.skipping = true;
         return 0;
     }
     if (!raw_name) {
-        std::fprintf(f.out, "\nconfig %s\n", type);
+        std::fprintf(w.out, "\nconfig %s\n", type);
         return 1;
     }
-    f.name = map_name(*raw_name);
-    if (f.name.empty()) {
+    w.name = map_name(*raw_name);
+    if (w.name.empty()) {
         log_error("%s: empty %s section name; section left out", path_of(origin).c_str(), type);
-        f.skipping = true;
+        w.skipping = true;
         return 0;
     }
     // A source may write its section again (UCI merges the two); another
     // source with the same name would silently merge into it instead.
-    auto [it, fresh] = f.names.emplace(f.name, origin);
+    auto [it, fresh] = w.names.emplace(w.name, origin);
     if (!fresh && (it->second != origin || !origin)) {
         log_error("%s: section name %s is already used by %s; section left out",
-                  path_of(origin).c_str(), f.name.c_str(), path_of(it->second).c_str());
-        f.skipping = true;
+                  path_of(origin).c_str(), w.name.c_str(), path_of(it->second).c_str());
+        w.skipping = true;
         return 0;
     }
-    std::fprintf(f.out, "\nconfig %s %s\n", type, f.name.c_str());
+    std::fprintf(w.out, "\nconfig %s %s\n", type, w.name.c_str());
     return 1;
 }
 
 // Whether an option may be written now; logs why not.
-bool option_allowed(const uci_writer &f, const char *name)
+bool option_allowed(const uci_writer &w, const char *name)
 {
-    if (f.skipping)
+    if (w.skipping)
         return false;
     if (!valid_name(name)) {
         log_error("%s: option name \"%s\" is not a UCI name; option left out",
-                  current_section(f).c_str(), name ? name : "");
+                  current_section(w).c_str(), name ? name : "");
         return false;
     }
     return true;
