@@ -43,15 +43,3 @@ void map_interface(network_run &run, network_node *node)
         }
     }
 }
-
-// An Ethernet interface is the sum of its protocol nodes (IPv4, IPv6), each
-// a section of its own that also carries the interface's MTU.
-void map_interface_ethernet(network_run &run, network_node *node)
-{
-    config_node *cfg = network_config(node);
-    for (network_node *p = network_first_type(node, NETWORK_NODE_PROTO); p;
-         p = network_next_type(node, p, NETWORK_NODE_PROTO)) {
-        map_interface(run, p);
-        map_interface_mtu(run, cfg);
-    }
-}
