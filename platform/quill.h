@@ -43,12 +43,21 @@ typedef struct config_file_record {
     uintptr_t reserved9;
 } config_file_record;
 
+/* Every file the store reads must be a regular file (or a symlink to one)
+ * of at most this many bytes.  A large configuration (a thousand tunnels)
+ * is about 1 MiB; the limit leaves room for four times that, while a file
+ * that is not a configuration (a device, a runaway log) is refused before
+ * it can take the memory of a small router. */
+#define CONFIG_FILE_SIZE_MAX (4u << 20)
+
 /* ---- openers: a handle, or null (the reason is logged) -----------------
  * A missing configuration file reads as all defaults.  A file that cannot
- * be read, is not valid JSON, or holds a key or shape the schema does not
- * know is refused with the file, line and column named.  Every copy commits
- * to the file named in the comment; a copy opened without the lock is
- * refused at commit when that file changed after it was opened. */
+ * be read (also: not a regular file, larger than CONFIG_FILE_SIZE_MAX, or
+ * more than the memory at hand), is not valid JSON, or holds a key or shape
+ * the schema does not know is refused with the file (and, for its text,
+ * line and column) named.  Every copy commits to the file named in the
+ * comment; a copy opened without the lock is refused at commit when that
+ * file changed after it was opened. */
 config_t *config_load(void);          /* /etc/config/config.json */
 /* The same, holding the exclusive lock /etc/config/config.lock from before
  * the read until config_free: concurrent updaters run one after the other

@@ -11,7 +11,6 @@
 #include <cstring>
 
 #include <rapidjson/error/en.h>
-#include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
 #include <rapidjson/stream.h>
 
@@ -156,16 +155,9 @@ void inspect(std::string_view text, bool &high, bool &nul)
     nul = zero != 0;
 }
 
-bool valid_utf8(std::string_view text)
+std::string too_large()
 {
-    rapidjson::MemoryStream ms(text.data(), text.size());
-    struct {
-        void Put(char) {}
-    } sink;
-    while (ms.Tell() < text.size())
-        if (!rapidjson::UTF8<>::Validate(ms, sink))
-            return false;
-    return true;
+    return "larger than " + std::to_string(CONFIG_FILE_SIZE_MAX >> 20) + " MiB, the store's limit";
 }
 
 /* Fills the tree from the reader's events, checking the shape against the
@@ -319,7 +311,7 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
             inspect(text, high, nul);
         in->seen = 0;
         in->escaped = false;
-        if (high && !valid_utf8(text))
+        if (high && !stack.empty() && !valid_utf8(text)) /* value() refuses a top-level text */
             return fail(child_path(), "invalid UTF-8 in a value");
         return value(text, true, nul);
     }
@@ -383,50 +375,35 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
     }
 };
 
-/* Opens a file for reading; the identity comes from the same descriptor so
- * that it matches the text read. */
+/* Every file the store reads (configuration, import, factory defaults,
+ * schema) goes through here: only a regular file (a symlink to one is fine)
+ * of at most CONFIG_FILE_SIZE_MAX bytes.  The open never blocks, so a FIFO
+ * in the file's place cannot hang a command, and a device such as /dev/zero
+ * is refused before anything is read.  The identity comes from the same
+ * descriptor so that it matches the text read.  On failure, reason says
+ * why. */
 enum read_result { READ_OK, READ_MISSING, READ_FAILED };
-read_result open_source(const char *path, int &fd, struct stat &st)
+read_result open_source(const char *path, int &fd, struct stat &st, std::string &reason)
 {
-    fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT ? READ_MISSING : READ_FAILED;
-    bool stat_ok = fstat(fd, &st) == 0;
-    if (!stat_ok || S_ISDIR(st.st_mode)) {
-        int e = stat_ok ? EISDIR : errno;
-        close(fd);
-        fd = -1;
-        errno = e;
-        return READ_FAILED;
+    fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        int e = errno;
+        reason = strerror(e);
+        return e == ENOENT ? READ_MISSING : READ_FAILED;
     }
-    return READ_OK;
-}
-
-read_result read_file(const char *path, std::string &text)
-{
-    int fd;
-    struct stat st;
-    read_result r = open_source(path, fd, st);
-    if (r != READ_OK)
-        return r;
-    text.clear();
-    char buf[8192];
-    for (;;) {
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            int e = errno;
-            close(fd);
-            errno = e;
-            return READ_FAILED;
-        }
-        if (n == 0)
-            break;
-        text.append(buf, size_t(n));
-    }
+    if (fstat(fd, &st) != 0)
+        reason = strerror(errno);
+    else if (S_ISDIR(st.st_mode))
+        reason = strerror(EISDIR);
+    else if (!S_ISREG(st.st_mode))
+        reason = "not a regular file";
+    else if (st.st_size > off_t(CONFIG_FILE_SIZE_MAX))
+        reason = too_large();
+    else
+        return READ_OK;
     close(fd);
-    return READ_OK;
+    fd = -1;
+    return READ_FAILED;
 }
 
 /* Line and column of a byte offset, counted by reading the file again
@@ -455,16 +432,20 @@ std::string position_in_file(int fd, size_t offset)
 }
 
 /* Reads the whole file into a terminated buffer, in one piece when the
- * size is known; the reader then works in place on it. */
-std::unique_ptr<char[]> read_text(int fd, size_t size_hint, size_t &size, int &error)
+ * size is known; the reader then works in place on it.  A file that grew
+ * past the limit since it was measured is refused all the same. */
+std::unique_ptr<char[]> read_text(int fd, size_t size_hint, size_t &size, std::string &reason)
 {
     size_t room = size_hint + 1;
     auto buf = std::make_unique_for_overwrite<char[]>(room + 1);
     size = 0;
-    error = 0;
     for (;;) {
         if (size == room) {  /* the file grew since it was measured */
-            size_t bigger = room * 2;
+            if (room > CONFIG_FILE_SIZE_MAX) {
+                reason = too_large();
+                return nullptr;
+            }
+            size_t bigger = std::min(room * 2, size_t(CONFIG_FILE_SIZE_MAX) + 1);
             auto more = std::make_unique_for_overwrite<char[]>(bigger + 1);
             memcpy(more.get(), buf.get(), size);
             buf = std::move(more);
@@ -474,24 +455,44 @@ std::unique_ptr<char[]> read_text(int fd, size_t size_hint, size_t &size, int &e
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            error = errno;
+            reason = strerror(errno);
             return nullptr;
         }
         if (n == 0)
             break;
         size += size_t(n);
     }
+    if (size > CONFIG_FILE_SIZE_MAX) {
+        reason = too_large();
+        return nullptr;
+    }
     buf[size] = 0;
     return buf;
+}
+
+/* A whole file as a string (the schema file). */
+bool read_file(const char *path, std::string &text, std::string &reason)
+{
+    int fd;
+    struct stat st;
+    if (open_source(path, fd, st, reason) != READ_OK)
+        return false;
+    size_t size;
+    std::unique_ptr<char[]> buf = read_text(fd, size_t(st.st_size), size, reason);
+    close(fd);
+    if (!buf)
+        return false;
+    text.assign(buf.get(), size);
+    return true;
 }
 
 bool parse_into(handle *h, const char *name, int fd, size_t size_hint)
 {
     size_t size;
-    int read_error;
-    std::unique_ptr<char[]> text = read_text(fd, size_hint, size, read_error);
+    std::string reason;
+    std::unique_ptr<char[]> text = read_text(fd, size_hint, size, reason);
     if (!text) {
-        log_error("%s: cannot read: %s", name, strerror(read_error));
+        log_error("%s: cannot read: %s", name, reason.c_str());
         return false;
     }
     tree_builder b(h);
@@ -540,8 +541,8 @@ config_t *open_copy(const open_spec &spec)
     h->file = spec.file;
     if (spec.schema_file && *spec.schema_file) {
         std::string text, error;
-        if (read_file(spec.schema_file, text) != READ_OK) {
-            log_error("%s: cannot read schema: %s", spec.schema_file, strerror(errno));
+        if (!read_file(spec.schema_file, text, error)) {
+            log_error("%s: cannot read schema: %s", spec.schema_file, error.c_str());
             return nullptr;
         }
         h->own_schema = schema_build({{spec.schema_file, std::move(text)}}, error);
@@ -576,14 +577,15 @@ config_t *open_copy(const open_spec &spec)
         const char *name = spec.source;
         int fd = -1;
         struct stat st;
-        read_result r = open_source(name, fd, st);
+        std::string reason;
+        read_result r = open_source(name, fd, st, reason);
         if (r == READ_MISSING && !spec.source_required && spec.baked_file && *spec.baked_file) {
             name = spec.baked_file;
-            r = open_source(name, fd, st);
+            r = open_source(name, fd, st, reason);
             same = false;
         }
         if (r == READ_FAILED || (r == READ_MISSING && spec.source_required)) {
-            log_error("%s: cannot read: %s", name, strerror(errno));
+            log_error("%s: cannot read: %s", name, reason.c_str());
             return nullptr;
         }
         if (r == READ_OK) {
@@ -603,6 +605,21 @@ config_t *open_copy(const open_spec &spec)
     return &h.release()->root;
 }
 
+/* What the openers hand to C callers: running out of memory on a large
+ * file is a refused load like any other, never an exception. */
+config_t *open_guarded(const open_spec &spec)
+{
+    const char *name = spec.source ? spec.source : spec.file;
+    try {
+        return open_copy(spec);
+    } catch (const std::bad_alloc &) {
+        log_error("%s: cannot load: out of memory", name);
+    } catch (const std::exception &e) {
+        log_error("%s: cannot load: %s", name, e.what());
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 }  // namespace quill
@@ -615,7 +632,7 @@ config_t *config_load(void)
 {
     open_spec s;
     s.file = s.source = active_file;
-    return open_copy(s);
+    return open_guarded(s);
 }
 
 config_t *config_update(void)
@@ -623,7 +640,7 @@ config_t *config_update(void)
     open_spec s;
     s.file = s.source = active_file;
     s.lock = true;
-    return open_copy(s);
+    return open_guarded(s);
 }
 
 config_t *config_load_json(void)
@@ -632,14 +649,14 @@ config_t *config_load_json(void)
     s.file = active_file;
     s.source = import_file;
     s.source_required = true;
-    return open_copy(s);
+    return open_guarded(s);
 }
 
 config_t *config_load_baked(void)
 {
     open_spec s;
     s.file = active_file;
-    return open_copy(s);
+    return open_guarded(s);
 }
 
 static config_t *open_record(const config_file_record *files, bool lock)
@@ -653,7 +670,7 @@ static config_t *open_record(const config_file_record *files, bool lock)
     s.schema_file = files->schema_file;
     s.baked_file = files->baked_file;
     s.lock = lock;
-    return open_copy(s);
+    return open_guarded(s);
 }
 
 config_t *config_load_file(const config_file_record *files) { return open_record(files, false); }
@@ -668,7 +685,7 @@ config_t *config_create(const char *file)
     }
     open_spec s;
     s.file = file;
-    return open_copy(s);
+    return open_guarded(s);
 }
 
 config_t *config_try_create(const char *file)

@@ -2,6 +2,8 @@
 #include "schema.h"
 
 #include <arpa/inet.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -12,6 +14,7 @@
 
 #include <rapidjson/document.h>
 #include <rapidjson/error/en.h>
+#include <rapidjson/memorystream.h>
 
 namespace quill {
 
@@ -75,8 +78,24 @@ struct parser {
         return true;
     }
 
+    /* Member names become keys of the configuration file, so they must be
+     * text its reader accepts. */
+    static bool member_name(const std::string &key)
+    {
+        return !key.empty() && key.find('.') == std::string::npos &&
+               key.find('\0') == std::string::npos && valid_utf8(key);
+    }
+
+    /* Real schemas nest a handful of levels; a limit keeps a hostile schema
+     * file from exhausting the stack (the path also grows with the depth). */
+    static constexpr size_t max_depth = 64;
+
     std::unique_ptr<draft> parse(const json &v, const std::string &path)
     {
+        if (size_t(std::count(path.begin(), path.end(), '.')) >= max_depth) {
+            fail(path.substr(0, 64) + "...", "nested too deeply");
+            return nullptr;
+        }
         auto d = std::make_unique<draft>();
         const json *type = nullptr;
         if (v.IsString())
@@ -143,7 +162,7 @@ struct parser {
             } else if (name == "values" && t == SCHEMA_ENUM) {
                 ok = val.IsArray() && !val.Empty();
                 for (auto e = val.Begin(); ok && e != val.End(); ++e) {
-                    ok = e->IsString();
+                    ok = e->IsString() && valid_utf8({e->GetString(), e->GetStringLength()});
                     if (ok)
                         d->values.emplace_back(e->GetString(), e->GetStringLength());
                 }
@@ -155,7 +174,7 @@ struct parser {
                 ok = val.IsObject();
                 for (auto c = val.MemberBegin(); ok && c != val.MemberEnd(); ++c) {
                     std::string key(c->name.GetString(), c->name.GetStringLength());
-                    if (key.empty() || key.find('.') != std::string::npos)
+                    if (!member_name(key))
                         return fail(path, "bad member name \"" + key + "\""), nullptr;
                     auto child = parse(c->value, join_path(path, key));
                     if (!child)
@@ -265,7 +284,8 @@ std::unique_ptr<schema_set> schema_build(const std::vector<schema_fragment> &fra
     root.type = SCHEMA_OBJECT;
     for (const auto &f : fragments) {
         rapidjson::Document doc;
-        doc.Parse(f.text.c_str(), f.text.size());
+        /* Iterative: a deeply nested file must not exhaust the stack. */
+        doc.Parse<rapidjson::kParseIterativeFlag>(f.text.c_str(), f.text.size());
         if (doc.HasParseError()) {
             size_t off = doc.GetErrorOffset(), line = 1, col = 1;
             for (size_t i = 0; i < off && i < f.text.size(); i++) {
@@ -287,7 +307,7 @@ std::unique_ptr<schema_set> schema_build(const std::vector<schema_fragment> &fra
         const json &top = doc;
         for (auto m = top.MemberBegin(); m != top.MemberEnd(); ++m) {
             std::string key(m->name.GetString(), m->name.GetStringLength());
-            if (key.empty() || key.find('.') != std::string::npos) {
+            if (!parser::member_name(key)) {
                 error = f.name + ": bad member name \"" + key + "\"";
                 return nullptr;
             }
@@ -442,6 +462,33 @@ bool parse_duration_ms(std::string_view text, int64_t &ms)
     return true;
 }
 
+bool valid_utf8(std::string_view text)
+{
+    /* Called for every text of a file being read, and nearly all of them are
+     * ASCII: eight bytes at a time up to the first byte that is not (memcpy
+     * keeps the loads alignment-safe), then the full check from there. */
+    const char *p = text.data();
+    size_t n = text.size(), i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        memcpy(&w, p + i, 8);
+        if (w & 0x8080808080808080u)
+            break;
+    }
+    while (i < n && (unsigned char)p[i] < 0x80)
+        i++;
+    if (i == n)
+        return true;
+    rapidjson::MemoryStream ms(p + i, n - i);
+    struct {
+        void Put(char) {}
+    } sink;
+    while (ms.Tell() < n - i)
+        if (!rapidjson::UTF8<>::Validate(ms, sink))
+            return false;
+    return true;
+}
+
 bool valid_collection_key(std::string_view key)
 {
     if (key.empty() || key.size() > 64)
@@ -503,6 +550,12 @@ bool value_check(const schema_node *s, std::string_view text, std::string &reaso
 {
     switch (s->type) {
     case SCHEMA_STRING:
+        /* Anything else would be committed but then refused by the reader,
+         * which would lock every later command out of the configuration. */
+        if (!valid_utf8(text)) {
+            reason = "invalid UTF-8 in a value";
+            return false;
+        }
         if (!(s->flags & SCHEMA_MULTILINE) && text.find_first_of("\r\n") != std::string_view::npos) {
             reason = "line break in a one-line string";
             return false;

@@ -128,6 +128,10 @@ bool parse_int(std::string_view text, int64_t &value);
 bool parse_number(std::string_view text, double &value);
 bool parse_duration_ms(std::string_view text, int64_t &ms);
 bool valid_collection_key(std::string_view key);
+/* Well-formed UTF-8 (no overlong forms, surrogates or code points above
+ * U+10FFFF): the only text the file's reader accepts, so the only text that
+ * may enter a copy.  Plain ASCII is decided in one pass. */
+bool valid_utf8(std::string_view text);
 
 /* Equal as values of s (so "90s" equals "90" for a duration). */
 bool value_equal(const schema_node *s, std::string_view a, std::string_view b);

@@ -180,6 +180,25 @@ TEST(Set, RejectedValueEndsWithTwoAndChangesNothing) {
     }
 }
 
+TEST(Set, InvalidUtf8IsRefusedAndTheFileStaysReadable) {
+    // Committed, such a value would make every later command refuse the file.
+    for (std::string value : {"\xff", "cn=\xc0\xaf", "\xe0\x80\xaf", "\xed\xa0\x80",
+                              "\xf4\x90\x80\x80", "cn=\xe2\x82"}) {
+        nsrun::Spec spec;
+        spec.args = {"set", "auth.ldap.bind_password", value};
+        spec.config_json = stored;
+        spec.collect = {config_file};
+        spec.after = nsrun::config_binary() + " get auth.ldap.bind_password";
+        auto r = nsrun::run(spec);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find("auth.ldap.bind_password: invalid UTF-8 in a value"), std::string::npos)
+            << r.err;
+        EXPECT_EQ(r.err.find(value), std::string::npos) << "the value may be a secret";
+        EXPECT_EQ(r.files[config_file], stored) << "byte for byte";
+        EXPECT_EQ(r.after, "s3cret\n");
+    }
+}
+
 TEST(Dump, PublicDumpHidesPrivateValues) {
     auto full = run({"dump", "auth.ldap"});
     EXPECT_EQ(full.status, 0) << full.err;

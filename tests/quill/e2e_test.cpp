@@ -6,14 +6,15 @@
 
 namespace {
 
-nsrun::Result shell(const std::string &script, const std::string &config, bool has_config = true)
+/* collect: bring /etc/config back (not when the test leaves a FIFO there). */
+nsrun::Result shell(const std::string &script, const std::string &config, bool collect = true)
 {
     nsrun::Spec spec;
     spec.program = "/bin/sh";
     spec.args = {"-c", script, "sh", nsrun::config_binary()};
     spec.config_json = config;
-    spec.has_config = has_config;
-    spec.collect = {"/etc/config"};
+    if (collect)
+        spec.collect = {"/etc/config"};
     return nsrun::run(spec);
 }
 
@@ -52,4 +53,49 @@ TEST(StoreEndToEnd, BadFileAndBadValueAreNamed)
     EXPECT_NE(r.err.find("auth.ldap.timeout: integer out of range"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("auth.ldap.colour: unknown path"), std::string::npos) << r.err;
     EXPECT_EQ(r.files["/etc/config/config.json"], good);  /* untouched */
+}
+
+TEST(StoreEndToEnd, OnlyARegularFileIsRead)
+{
+    /* A FIFO would block the open and the read, /dev/zero would be read
+     * until memory runs out: each command must end at once with 1 and say
+     * why.  timeout(1) turns a hang into status 124. */
+    for (const char *make : {"mkfifo /etc/config/config.json",
+                             "ln -s /dev/zero /etc/config/config.json"}) {
+        auto r = shell(std::string("rm /etc/config/config.json; ") + make + R"sh(
+            for cmd in "get auth.ldap.timeout" "set auth.ldap.timeout 30" "json" "map pam"; do
+                timeout 10 "$1" $cmd; echo "$cmd: $?"
+            done)sh",
+                       "{}", false);
+        EXPECT_EQ(r.out, "get auth.ldap.timeout: 1\nset auth.ldap.timeout 30: 1\njson: 1\nmap pam: 1\n")
+            << make;
+        EXPECT_NE(r.err.find("/etc/config/config.json: cannot read: not a regular file"),
+                  std::string::npos) << r.err;
+    }
+}
+
+TEST(StoreEndToEnd, SizeLimitAndMemory)
+{
+    /* Blanks pad a valid document to exactly the limit, then one byte more. */
+    auto r = shell(R"sh(f=/etc/config/config.json
+        pad() { head -c $(($1 - $(stat -c %s $f))) /dev/zero | tr '\0' ' ' >> $f; }
+        pad 4194304; "$1" get auth.ldap.timeout; echo "at the limit: $?"
+        pad 4194305; "$1" get auth.ldap.timeout; echo "one byte over: $?")sh",
+                   R"({"auth": {"ldap": {"timeout": 20}}})");
+    EXPECT_EQ(r.out, "20\nat the limit: 0\none byte over: 1\n") << r.err;
+    EXPECT_NE(r.err.find("/etc/config/config.json: cannot read: larger than 4 MiB, the store's "
+                         "limit"),
+              std::string::npos) << r.err;
+
+    /* Within the limit, but more nodes than the memory at hand holds: a
+     * refused load with a message, not an abort. */
+    r = shell(R"sh(f=/etc/config/config.json
+        ulimit -v 65536
+        "$1" get auth.ldap.timeout >/dev/null; echo "small: $?"
+        { printf '{"auth": {"method": [0'; yes ',0' | head -c 6000000 | tr -d '\n'; printf ']}}'; } > $f
+        "$1" get auth.ldap.timeout; echo "two million elements: $?")sh",
+              "{}", false);
+    EXPECT_EQ(r.out, "small: 0\ntwo million elements: 1\n") << r.err;
+    EXPECT_NE(r.err.find("/etc/config/config.json: cannot load: out of memory"), std::string::npos)
+        << r.err;
 }

@@ -328,6 +328,8 @@ TEST_F(StoreTest, MalformedFilesAreRefusedWithPlace)
 
     EXPECT_FALSE(load_text("[]", &err));
     EXPECT_NE(err.find("the top level must be a JSON object"), std::string::npos) << err;
+    EXPECT_FALSE(load_text("\"\xff\"", &err));
+    EXPECT_NE(err.find("the top level must be a JSON object"), std::string::npos) << err;
 
     EXPECT_FALSE(load_text("", &err));
     EXPECT_NE(err.find(file + ":1:1: malformed JSON"), std::string::npos) << err;

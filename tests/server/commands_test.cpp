@@ -8,6 +8,7 @@
 #include <string>
 
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "frames.h"
@@ -201,6 +202,42 @@ TEST_F(Commands, StoreErrorGivesTwoOnceAndKeepsTheCopy) {
     EXPECT_EQ(s.call("commit").result, 0);
     EXPECT_EQ(s.call("free").result, 0);
     EXPECT_NE(contents().find("50"), std::string::npos);
+}
+
+TEST_F(Commands, InvalidUtf8SetGivesTwoAndChangesNothing) {
+    server s;
+    ASSERT_EQ(load(s, "update").result, 0);
+    auto before = s.call("json").data;
+    for (std::string value : {"\xff", "cn=\xc0\xaf", "\xed\xbf\xbf", "\xf4\x90\x80\x80"}) {
+        EXPECT_EQ(s.call("set", {"auth.ldap.bind_dn", value}).result, 2);
+        EXPECT_EQ(s.call("json").data, before) << "the working copy is as it was";
+    }
+    EXPECT_NE(s.errors().find("auth.ldap.bind_dn: invalid UTF-8 in a value"), std::string::npos)
+        << s.errors();
+    EXPECT_EQ(s.errors().find("cn="), std::string::npos) << "the value is not logged";
+    EXPECT_EQ(contents(), stored);
+    EXPECT_EQ(s.call("commit").result, 0);
+    EXPECT_EQ(s.call("free").result, 0);
+    EXPECT_EQ(load(s).result, 0) << "what was committed loads again";
+    EXPECT_EQ(s.call("get", {"auth.ldap.bind_dn"}).data, "cn=reader");
+}
+
+TEST_F(Commands, LoadRefusesFilesThatAreNotRegular) {
+    // Neither may block the server or eat its memory; the server goes on.
+    std::string fifo = dir + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    server s;
+    EXPECT_EQ(s.call("load", {fifo, "", ""}).result, -1);
+    EXPECT_EQ(s.call("load", {"/dev/zero", "", ""}).result, -1);
+    EXPECT_EQ(s.call("load", {file, fifo, ""}).result, -1) << "schema file";
+    EXPECT_EQ(s.call("load", {file, "/dev/zero", ""}).result, -1) << "schema file";
+    EXPECT_EQ(s.call("load", {dir + "/missing.json", "", "/dev/zero"}).result, -1) << "baked file";
+    EXPECT_NE(s.errors().find(fifo + ": cannot read: not a regular file"), std::string::npos)
+        << s.errors();
+    EXPECT_NE(s.errors().find("/dev/zero: cannot read schema: not a regular file"),
+              std::string::npos) << s.errors();
+    EXPECT_EQ(load(s).result, 0);
+    EXPECT_EQ(s.call("get", {"auth.ldap.timeout"}).data, "20");
 }
 
 TEST_F(Commands, IdentNamesTheServerInItsLog) {

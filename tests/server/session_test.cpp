@@ -96,6 +96,20 @@ TEST(Session, SessionEndsTheServer) {
     EXPECT_EQ(r.files[config_file], stored);
 }
 
+TEST(Session, StagedImportThatIsNoRegularFileIsRefused) {
+    // A FIFO staged as the import must not block the server.
+    auto r = session(
+        "mkdir -p /var/run/config && mkfifo /var/run/config/import.json\n"
+        "timeout 10 config-client load-json; echo \"load-json: $?\"\n"
+        "rm /var/run/config/import.json && ln -s /dev/zero /var/run/config/import.json\n"
+        "timeout 10 config-client load-json; echo \"load-json: $?\"\n"
+        "config-client load && config-client get auth.ldap.timeout\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "load-json: 1\nload-json: 1\n20\n");
+    EXPECT_NE(r.err.find("/var/run/config/import.json: cannot read: not a regular file"),
+              std::string::npos) << r.err;
+}
+
 TEST(FrontEnd, ClientWithoutSessionSaysSo) {
     nsrun::Spec spec;
     spec.program = CONFIG_CLIENT;
