@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of the config server fuzz target into corpus/."""
+"""Writes the seed corpora of the fuzz targets: the config server's into
+corpus/, the configuration loader's into load-corpus/ (the example
+configurations in examples/ are seeds of the loader as well)."""
 import os
 import struct
 
@@ -55,13 +57,49 @@ SEEDS = {
     "truncated": req("ident", "abc")[:11],
 }
 
+# Configuration files: small edge cases of the reader and of each value kind.
+LOAD_SEEDS = {
+    "empty": b"",
+    "empty-object": b"{}",
+    "top-array": b"[]",
+    "top-invalid-utf8": b'"\xff"',
+    "null-member": b'{"auth": null, "vpn": {"ipsec": null}}',
+    "values": b'''{"auth": {"ldap": {"timeout": 20, "bind_dn": "cn=r\\u00e9\\n", "bind_password": "s"},
+  "idle_timeout": "1.5h", "method": ["radius", "local"],
+  "tacacs+": {"server": [{"hostname": "a", "port": "49"}, {"secret": "x\\u0001"}]}},
+ "network": {"namespace": {"ns-1": {}}, "veth": {"v_1": {"namespace": "/network/namespace/ns-1"}}},
+ "vpn": {"ipsec": {"tunnel": {"t1": {"enable": 1, "mgmt": -0, "auth": {"private_key": "-----\\nK\\n"}}}}}}''',
+    "numbers": b'{"auth": {"ldap": {"timeout": 1e999}, "idle_timeout": 12.50, "tacacs+": {"server": [{"port": -1.5E+3}]}}}',
+    "wrong-kinds": b'{"auth": {"ldap": {"timeout": "20", "tls": true}, "idle_timeout": "5 minutes", "method": [1]}}',
+    "nul-byte": b'{"auth": {}}\0{"x": 1}',
+    "nul-escape": b'{"auth": {"ldap": {"bind_dn": "a\\u0000b"}}}',
+    "invalid-utf8": b'{"auth": {"ldap": {"bind_dn": "\xc0\xaf \xed\xa0\x80 \xf4\x90\x80\x80"}}}',
+    "invalid-utf8-key": b'{"network": {"namespace": {"\xff": {}}}}',
+    "surrogate-escapes": b'{"auth": {"ldap": {"bind_dn": "\\udc00 \\ud800 \\ud83d\\ude00"}}}',
+    "four-byte": "{\"auth\": {\"ldap\": {\"bind_dn\": \"\U0010ffff\U0001f600\"}}}".encode(),
+    "bom": b'\xef\xbb\xbf{}',
+    "unknown-key": b'{"auth": {"colour": "red"}}',
+    "forbidden-key": b'{"network": {"namespace": {"a/b": {}, "": {}}}}',
+    "duplicate-key": b'{"auth": {"ldap": {"timeout": 1, "timeout": 2}}}',
+    "many-members": ('{"network": {"namespace": {' + ", ".join('"n%d": {}' % i for i in range(40)) + ', "n7": {}}}}').encode(),
+    "deep": b'{"auth": ' * 60 + b'}' * 60,
+    "deep-array": b'{"auth": {"method": ' + b'[' * 200 + b']' * 200 + b'}}',
+    "trailing": b'{} x',
+    "truncated": b'{"auth": {"ldap": {"bind_dn": "abc',
+}
 
-def main():
-    out = os.path.join(HERE, "corpus")
+
+def write(folder, seeds):
+    out = os.path.join(HERE, folder)
     os.makedirs(out, exist_ok=True)
-    for name, data in SEEDS.items():
+    for name, data in seeds.items():
         with open(os.path.join(out, name), "wb") as f:
             f.write(data)
+
+
+def main():
+    write("corpus", SEEDS)
+    write("load-corpus", LOAD_SEEDS)
 
 
 if __name__ == "__main__":
