@@ -131,19 +131,20 @@ void round_trip(config_t *c, const config_file_record &rec, const char *how)
 
 /* Leaves of each kind that a set parses differently. */
 const char *const set_paths[] = {
-    "auth.ldap.bind_dn",                     /* one-line string */
-    "auth.ldap.bind_password",               /* private string */
-    "vpn.ipsec.tunnel.fz.auth.private_key",  /* multi-line, in a new member */
-    "vpn.ipsec.tunnel.fz.mgmt",              /* integer */
-    "auth.idle_timeout",                     /* duration */
-    "auth.method.0",                         /* enumeration, appended */
-    "network.veth.fz.namespace",             /* reference */
-    "auth.tacacs+.server.0.hostname",        /* inside a new array element */
+    "auth.ldap.bind_dn",                    /* one-line string */
+    "auth.ldap.bind_password",              /* private string */
+    "vpn.ipsec.tunnel.fz.auth.private_key", /* multi-line, in a new member */
+    "vpn.ipsec.tunnel.fz.mgmt",             /* integer */
+    "auth.idle_timeout",                    /* duration */
+    "auth.method.0",                        /* enumeration, appended */
+    "network.veth.fz.namespace",            /* reference */
+    "auth.tacacs+.server.0.hostname",       /* inside a new array element */
 };
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     const std::string &file = config_file();
     put(file, data, size);
     config_file_record rec{};

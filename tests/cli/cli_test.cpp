@@ -191,7 +191,8 @@ TEST(Set, InvalidUtf8IsRefusedAndTheFileStaysReadable) {
         spec.after = nsrun::config_binary() + " get auth.ldap.bind_password";
         auto r = nsrun::run(spec);
         EXPECT_EQ(r.status, 2);
-        EXPECT_NE(r.err.find("auth.ldap.bind_password: invalid UTF-8 in a value"), std::string::npos)
+        EXPECT_NE(r.err.find("auth.ldap.bind_password: invalid UTF-8 in a value"),
+                  std::string::npos)
             << r.err;
         EXPECT_EQ(r.err.find(value), std::string::npos) << "the value may be a secret";
         EXPECT_EQ(r.files[config_file], stored) << "byte for byte";

@@ -60,17 +60,19 @@ TEST(StoreEndToEnd, OnlyARegularFileIsRead)
     /* A FIFO would block the open and the read, /dev/zero would be read
      * until memory runs out: each command must end at once with 1 and say
      * why.  timeout(1) turns a hang into status 124. */
-    for (const char *make : {"mkfifo /etc/config/config.json",
-                             "ln -s /dev/zero /etc/config/config.json"}) {
+    for (const char *make :
+         {"mkfifo /etc/config/config.json", "ln -s /dev/zero /etc/config/config.json"}) {
         auto r = shell(std::string("rm /etc/config/config.json; ") + make + R"sh(
             for cmd in "get auth.ldap.timeout" "set auth.ldap.timeout 30" "json" "map pam"; do
                 timeout 10 "$1" $cmd; echo "$cmd: $?"
             done)sh",
                        "{}", false);
-        EXPECT_EQ(r.out, "get auth.ldap.timeout: 1\nset auth.ldap.timeout 30: 1\njson: 1\nmap pam: 1\n")
+        EXPECT_EQ(r.out,
+                  "get auth.ldap.timeout: 1\nset auth.ldap.timeout 30: 1\njson: 1\nmap pam: 1\n")
             << make;
         EXPECT_NE(r.err.find("/etc/config/config.json: cannot read: not a regular file"),
-                  std::string::npos) << r.err;
+                  std::string::npos)
+            << r.err;
     }
 }
 
@@ -85,7 +87,8 @@ TEST(StoreEndToEnd, SizeLimitAndMemory)
     EXPECT_EQ(r.out, "20\nat the limit: 0\none byte over: 1\n") << r.err;
     EXPECT_NE(r.err.find("/etc/config/config.json: cannot read: larger than 4 MiB, the store's "
                          "limit"),
-              std::string::npos) << r.err;
+              std::string::npos)
+        << r.err;
 
     /* Within the limit, but more nodes than the memory at hand holds: a
      * refused load with a message, not an abort. */

@@ -13,7 +13,8 @@ namespace {
 
 /* Runs body in a child process and gives its exit status, so that a hang
  * ends the child (alarm) instead of the test program. */
-template <class F> int in_child(F body, int seconds = 10)
+template <class F>
+int in_child(F body, int seconds = 10)
 {
     fflush(nullptr);
     pid_t pid = fork();
@@ -35,16 +36,16 @@ TEST_F(StoreTest, SetRefusesInvalidUtf8AndNamesNoValue)
     copy_ptr c = load_text(R"({"system": {"motto": "old"}})");
     ASSERT_TRUE(c);
     const char *bad[] = {
-        "\xff",                  /* never a UTF-8 byte */
-        "ab\x80",                /* continuation byte alone */
-        "\xe2\x82",              /* sequence cut short */
-        "\xc0\xaf",              /* overlong "/" */
-        "\xe0\x80\xaf",          /* overlong "/" in three bytes */
-        "\xf0\x80\x80\xaf",      /* overlong "/" in four bytes */
-        "\xed\xa0\x80",          /* surrogate U+D800 */
-        "\xed\xbf\xbf",          /* surrogate U+DFFF */
-        "\xf4\x90\x80\x80",      /* above U+10FFFF */
-        "\xf8\x88\x80\x80\x80",  /* five-byte form */
+        "\xff",                 /* never a UTF-8 byte */
+        "ab\x80",               /* continuation byte alone */
+        "\xe2\x82",             /* sequence cut short */
+        "\xc0\xaf",             /* overlong "/" */
+        "\xe0\x80\xaf",         /* overlong "/" in three bytes */
+        "\xf0\x80\x80\xaf",     /* overlong "/" in four bytes */
+        "\xed\xa0\x80",         /* surrogate U+D800 */
+        "\xed\xbf\xbf",         /* surrogate U+DFFF */
+        "\xf4\x90\x80\x80",     /* above U+10FFFF */
+        "\xf8\x88\x80\x80\x80", /* five-byte form */
     };
     for (const char *path : {"system.motto", "system.secret", "system.description"})
         for (const char *value : bad) {
@@ -66,13 +67,13 @@ TEST_F(StoreTest, SetRefusesInvalidUtf8AndNamesNoValue)
 TEST_F(StoreTest, EveryAcceptedTextLoadsAgainAfterCommit)
 {
     const std::string good[] = {
-        "\xc3\xa9",           /* U+00E9 */
-        "\xed\x9f\xbf",       /* U+D7FF, just below the surrogates */
-        "\xee\x80\x80",       /* U+E000, just above them */
-        "\xef\xbf\xbf",       /* U+FFFF */
-        "\xf4\x8f\xbf\xbf",   /* U+10FFFF, the last code point */
-        "a\x01\x1f\x7f\tb",   /* control characters */
-        "q\"\\/",             /* what JSON escapes */
+        "\xc3\xa9",         /* U+00E9 */
+        "\xed\x9f\xbf",     /* U+D7FF, just below the surrogates */
+        "\xee\x80\x80",     /* U+E000, just above them */
+        "\xef\xbf\xbf",     /* U+FFFF */
+        "\xf4\x8f\xbf\xbf", /* U+10FFFF, the last code point */
+        "a\x01\x1f\x7f\tb", /* control characters */
+        "q\"\\/",           /* what JSON escapes */
     };
     copy_ptr c = load();
     ASSERT_TRUE(c);
@@ -167,11 +168,13 @@ TEST_F(StoreTest, SizeLimitIsExact)
     std::string err;
     EXPECT_FALSE(load_text(doc + std::string(CONFIG_FILE_SIZE_MAX - doc.size() + 1, ' '), &err));
     EXPECT_NE(err.find(file + ": cannot read: larger than 4 MiB, the store's limit"),
-              std::string::npos) << err;
+              std::string::npos)
+        << err;
 
     put(schema, test_schema + std::string(CONFIG_FILE_SIZE_MAX, ' '));
     EXPECT_FALSE(load_text(doc, &err));
-    EXPECT_NE(err.find(schema + ": cannot read schema: larger than 4 MiB"), std::string::npos) << err;
+    EXPECT_NE(err.find(schema + ": cannot read schema: larger than 4 MiB"), std::string::npos)
+        << err;
 }
 
 TEST_F(StoreTest, RunningOutOfMemoryIsARefusedLoad)
@@ -184,19 +187,21 @@ TEST_F(StoreTest, RunningOutOfMemoryIsARefusedLoad)
         doc += ",0";
     put(file, doc + "]}}");
     std::string err_file = dir + "/err";
-    int status = in_child([&] {
-        freopen(err_file.c_str(), "w", stderr);
-        long pages = 0;
-        FILE *statm = fopen("/proc/self/statm", "r");
-        if (!statm || fscanf(statm, "%ld", &pages) != 1)
-            return 3;
-        fclose(statm);
-        rlim_t now = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE));
-        struct rlimit lim = {now + (24u << 20), now + (24u << 20)};
-        if (setrlimit(RLIMIT_AS, &lim) != 0)
-            return 4;
-        return config_load_file(&rec) ? 1 : 0;
-    }, 60);
+    int status = in_child(
+        [&] {
+            freopen(err_file.c_str(), "w", stderr);
+            long pages = 0;
+            FILE *statm = fopen("/proc/self/statm", "r");
+            if (!statm || fscanf(statm, "%ld", &pages) != 1)
+                return 3;
+            fclose(statm);
+            rlim_t now = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE));
+            struct rlimit lim = {now + (24u << 20), now + (24u << 20)};
+            if (setrlimit(RLIMIT_AS, &lim) != 0)
+                return 4;
+            return config_load_file(&rec) ? 1 : 0;
+        },
+        60);
     EXPECT_EQ(status, 0) << "null, not an exception or a crash";
     std::string err = slurp(err_file);
     EXPECT_NE(err.find(file + ": cannot load: out of memory"), std::string::npos) << err;
