@@ -11,7 +11,8 @@ TEST(Nsrun, FilesInFilesOutAndStatus)
     s.args = {"-c",
               "cat /etc/config/config.json; cat /var/run/in/a; echo err >&2;"
               "mkdir -p /run/out/sub; echo made >/run/out/sub/f; chmod 600 /run/out/sub/f;"
-              "ln -s /x/y /run/out/link; cat; exit 3"};
+              "ln -s /x/y /run/out/link; ln -s /dev/zero /run/out/zero;"
+              "mkfifo /run/out/fifo; cat; exit 3"};
     s.config_json = "{\"a\": 1}\n";
     s.files["/var/run/in/a"] = "in-a\n";
     s.stdin_data = "from stdin\n";
@@ -24,6 +25,10 @@ TEST(Nsrun, FilesInFilesOutAndStatus)
     EXPECT_EQ(r.files["/run/out/sub/f"], "made\n");
     EXPECT_EQ(r.modes["/run/out/sub/f"], 0600u);
     EXPECT_EQ(r.files["/run/out/link"], "-> /x/y");
+    // Neither is read: a link whose target exists here keeps its own name,
+    // and a FIFO would block the collection for good.
+    EXPECT_EQ(r.files["/run/out/zero"], "-> /dev/zero");
+    EXPECT_EQ(r.files["/run/out/fifo"], "<fifo>");
     EXPECT_EQ(r.files["/etc/config/config.json"], "{\"a\": 1}\n");
     EXPECT_EQ(r.files.count("/run/missing"), 0u);
 }

@@ -2,19 +2,19 @@
 // the messages, through the real program in a private namespace.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "nsrun.h"
 
 namespace {
 
-/* collect: bring /etc/config back (not when the test leaves a FIFO there). */
-nsrun::Result shell(const std::string &script, const std::string &config, bool collect = true)
+nsrun::Result shell(const std::string &script, const std::string &config)
 {
     nsrun::Spec spec;
     spec.program = "/bin/sh";
     spec.args = {"-c", script, "sh", nsrun::config_binary()};
     spec.config_json = config;
-    if (collect)
-        spec.collect = {"/etc/config"};
+    spec.collect = {"/etc/config"};
     return nsrun::run(spec);
 }
 
@@ -60,19 +60,22 @@ TEST(StoreEndToEnd, OnlyARegularFileIsRead)
     /* A FIFO would block the open and the read, /dev/zero would be read
      * until memory runs out: each command must end at once with 1 and say
      * why.  timeout(1) turns a hang into status 124. */
-    for (const char *make :
-         {"mkfifo /etc/config/config.json", "ln -s /dev/zero /etc/config/config.json"}) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"mkfifo /etc/config/config.json", "<fifo>"},
+        {"ln -s /dev/zero /etc/config/config.json", "-> /dev/zero"}};
+    for (auto [make, left] : cases) {
         auto r = shell(std::string("rm /etc/config/config.json; ") + make + R"sh(
             for cmd in "get auth.ldap.timeout" "set auth.ldap.timeout 30" "json" "map pam"; do
                 timeout 10 "$1" $cmd; echo "$cmd: $?"
             done)sh",
-                       "{}", false);
+                       "{}");
         EXPECT_EQ(r.out,
                   "get auth.ldap.timeout: 1\nset auth.ldap.timeout 30: 1\njson: 1\nmap pam: 1\n")
             << make;
         EXPECT_NE(r.err.find("/etc/config/config.json: cannot read: not a regular file"),
                   std::string::npos)
             << r.err;
+        EXPECT_EQ(r.files["/etc/config/config.json"], left) << "the refused set replaced nothing";
     }
 }
 
@@ -97,7 +100,7 @@ TEST(StoreEndToEnd, SizeLimitAndMemory)
         "$1" get auth.ldap.timeout >/dev/null; echo "small: $?"
         { printf '{"auth": {"method": [0'; yes ',0' | head -c 6000000 | tr -d '\n'; printf ']}}'; } > $f
         "$1" get auth.ldap.timeout; echo "two million elements: $?")sh",
-              "{}", false);
+              "{}");
     EXPECT_EQ(r.out, "small: 0\ntwo million elements: 1\n") << r.err;
     EXPECT_NE(r.err.find("/etc/config/config.json: cannot load: out of memory"), std::string::npos)
         << r.err;

@@ -77,15 +77,18 @@ TEST(Session, RejectedSetGivesTwoAndTheCopyStaysUsable) {
     auto r = session(
         "config-client update\n"
         "config-client set auth.ldap.timeout many; echo \"set: $?\"\n"
+        "config-client set auth.ldap.bind_dn \"$(printf 'cn=\\377')\"; echo \"set: $?\"\n"
         "config-client get auth.ldap.timeout; echo \"get: $?\"\n"
         "config-client set auth.ldap.timeout 30; echo \"set: $?\"\n"
         "config-client commit; echo \"commit: $?\"\n"
         "config-client frobnicate; echo \"unknown: $?\"\n"
         "config-client free\n");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "set: 2\n20\nget: 0\nset: 0\ncommit: 0\nunknown: 1\n");
-    EXPECT_NE(r.err, "") << "the store says why the value was refused";
-    EXPECT_EQ(r.after.substr(0, 3), "30\n");
+    EXPECT_EQ(r.out, "set: 2\nset: 2\n20\nget: 0\nset: 0\ncommit: 0\nunknown: 1\n");
+    EXPECT_NE(r.err.find("auth.ldap.bind_dn: invalid UTF-8 in a value"), std::string::npos)
+        << r.err;
+    // What was committed loads again, without the refused text.
+    EXPECT_EQ(r.after.substr(0, 13), "30\ncn=reader\n");
 }
 
 TEST(Session, SessionEndsTheServer) {

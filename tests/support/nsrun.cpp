@@ -100,6 +100,10 @@ void collect(const fs::path &root, const std::string &path, Result &r)
             r.files[name] = "-> " + fs::read_symlink(p).string();
         else if (fs::is_directory(s))
             r.files[name] = "<dir>";
+        else if (fs::is_fifo(s))
+            r.files[name] = "<fifo>";  /* opening it would wait for a writer forever */
+        else if (!fs::is_regular_file(s))
+            r.files[name] = "<special>";  /* a device or socket: not read either */
         else
             r.files[name] = slurp(p);
     };
@@ -110,7 +114,9 @@ void collect(const fs::path &root, const std::string &path, Result &r)
          it != fs::recursive_directory_iterator(); it.increment(ec)) {
         if (ec)
             break;
-        std::string rel = fs::relative(it->path(), host).string();
+        // Lexically: fs::relative would follow a symlink whose target
+        // exists on the host (/dev/zero) and name the target instead.
+        std::string rel = it->path().lexically_relative(host).string();
         add(path + "/" + rel, it->path(), it->symlink_status());
     }
 }

@@ -56,7 +56,8 @@ struct Result {
     int status = -1;
     std::string out, err;
     // Collected paths: path -> contents; symlinks appear as "-> target";
-    // directories as "<dir>".  A path that did not exist is absent.
+    // directories as "<dir>", FIFOs as "<fifo>", other special files as
+    // "<special>" (never opened).  A path that did not exist is absent.
     std::map<std::string, std::string> files;
     std::map<std::string, unsigned> modes;  // permission bits of collected files
     std::string after;
