@@ -186,7 +186,8 @@ namespace {
 void write_block(FILE *f, const char *tag, std::string_view pem)
 {
     std::fprintf(f, "<%s>\n", tag);
-    std::fwrite(pem.data(), 1, pem.size(), f);
+    if (!pem.empty())  // an unset value has no text, not even a pointer to pass
+        std::fwrite(pem.data(), 1, pem.size(), f);
     std::fprintf(f, "\n</%s>\n", tag);
 }
 
