@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "json.h"
 #include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>
 #include <rapidjson/stream.h>

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <optional>
 
+#include "json.h"
 #include <rapidjson/document.h>
 #include <rapidjson/error/en.h>
 #include <rapidjson/memorystream.h>

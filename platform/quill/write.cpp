@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "json.h"
 #include <rapidjson/prettywriter.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>

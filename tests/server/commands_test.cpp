@@ -255,4 +255,27 @@ TEST_F(Commands, IdentNamesTheServerInItsLog) {
     EXPECT_EQ(s.call("get", {"auth.ldap.timeout"}).data, "20");
 }
 
+// A peer may name a schema file of its own.  Its fractional numbers are
+// read with 8-byte loads, which trap on the device unless the parser keeps
+// them aligned: the server must answer, not die.
+TEST_F(Commands, LoadsASchemaFileWithFractionalNumbers) {
+    const std::string schema = dir + "/schema.json", tuned = dir + "/tuned.json";
+    std::ofstream(schema) << R"({"tune": {"type": "object", "doc": "x", "members": {)"
+                             R"( "ratio": {"type": "number", "default": 0.25, "min": -1.5, "max": 2.5},)"
+                             R"( "gain": {"type": "number", "min": 0.125, "default": 1.75},)"
+                             R"( "step": {"type": "integer", "default": 3, "max": 7.5}}}})";
+    std::ofstream(tuned) << "{}";
+    server s;
+    ASSERT_EQ(s.call("load", {tuned, schema, ""}).result, 0) << s.errors();
+    EXPECT_EQ(s.call("get", {"tune.ratio"}).data, "0.25");
+    EXPECT_EQ(s.call("get", {"tune.gain"}).data, "1.75");
+    EXPECT_EQ(s.call("set", {"tune.ratio", "2.75"}).result, 2) << "above the maximum";
+    EXPECT_EQ(s.call("set", {"tune.gain", "0.0625"}).result, 2) << "below the minimum";
+    EXPECT_EQ(s.call("set", {"tune.ratio", "-1.5"}).result, 0);
+    EXPECT_EQ(s.call("get", {"tune.ratio"}).data, "-1.5");
+    EXPECT_EQ(s.call("set", {"tune.step", "8"}).result, 2);
+    EXPECT_EQ(s.call("set", {"tune.step", "7"}).result, 0);
+    EXPECT_EQ(s.wait(), 0) << s.errors();
+}
+
 }  // namespace
