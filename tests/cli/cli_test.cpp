@@ -246,7 +246,7 @@ TEST(Map, TableIsTheOnlyExportedSymbol) {
     // table of thousands of names.  Data of the C library copied into the
     // program (stdout, stderr) carries the library's version.
     std::string symbols =
-        command_output("nm -D --defined-only '" + nsrun::config_binary() + "'");
+        command_output("nm -D --defined-only '" + nsrun::config_file() + "'");
     bool found = false;
     for (const char *kind : {" R config_maps\n", " D config_maps\n", " B config_maps\n"})
         found |= symbols.find(kind) != std::string::npos;
@@ -267,7 +267,7 @@ TEST(Map, TableIsTheOnlyExportedSymbol) {
 TEST(Map, RuntimeStoreLibraryIsNotLinked) {
     // SQLite is loaded by the generators that open the runtime store, not
     // mapped and bound by every `config get`.
-    std::string dynamic = command_output("readelf -d '" + nsrun::config_binary() + "'");
+    std::string dynamic = command_output("readelf -d '" + nsrun::config_file() + "'");
     EXPECT_NE(dynamic.find("(NEEDED)"), std::string::npos);
     EXPECT_EQ(dynamic.find("sqlite"), std::string::npos) << dynamic;
 }

@@ -27,6 +27,7 @@ namespace {
 
 #ifndef NSRUN_CONFIG
 #define NSRUN_CONFIG "config"
+#define NSRUN_CONFIG_FILE "config"
 #endif
 
 std::string quote(const std::string &s)
@@ -125,6 +126,7 @@ void collect(const fs::path &root, const std::string &path, Result &r)
 
 std::string config_binary() { return NSRUN_CONFIG; }
 std::string tallo_binary() { return NSRUN_TALLO; }
+std::string config_file() { return NSRUN_CONFIG_FILE; }
 
 Result run(const Spec &spec)
 {

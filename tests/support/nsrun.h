@@ -65,9 +65,12 @@ struct Result {
 
 Result run(const Spec& spec);
 
-// Paths of the built programs (set by the build).
+// Commands that start the built programs (set by the build).  In a cross
+// build they are scripts that run the programs under the emulator.
 std::string config_binary();
 std::string tallo_binary();
+// The built `config` file itself, for tools that read it (nm).
+std::string config_file();
 
 // A text as a JSON string literal, for building configurations in tests
 // (certificates and keys span lines).
