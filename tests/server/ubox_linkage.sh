@@ -5,6 +5,8 @@
 # against the system libubox would, and a C++ user that skips ubox.h is
 # caught here rather than on a machine that has the real library.
 #   ubox_linkage.sh OUT_DIR PROBE_SOURCE UBOX_DIR LIBRARY CXX [FLAG...]
+# RUN_PROBE, when set, is the command that runs the probe (the emulator of a
+# cross build).
 set -eu
 out=$1 src=$2 ubox=$3 lib=$4
 shift 4
@@ -13,7 +15,7 @@ inc="-I$ubox -I$ubox/include"
 
 # shellcheck disable=SC2086
 if ! "$@" -std=c++20 -DTHROUGH_WRAPPER $inc "$src" "$lib" -o "$out/through" ||
-   ! "$out/through"; then
+   ! ${RUN_PROBE:-} "$out/through"; then
   echo "ubox_linkage: the probe does not build or run through ubox.h" >&2
   exit 1
 fi
