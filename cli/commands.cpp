@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "anvil.h"
@@ -201,6 +202,39 @@ int cmd_validate(request &r) {
     return truth(config_validate(working_copy, ignore_report, nullptr));
 }
 
+// Each problem as "path: reason", one line apiece (keys hold no ':', so
+// the first ": " ends the path).
+void collect_problem(void *lines, const char *path, const char *reason) {
+    auto &out = *static_cast<std::string *>(lines);
+    out.append(path).append(": ").append(reason).append("\n");
+}
+
+int cmd_problems(request &r) {
+    if (r.argc != 0)
+        return refused;
+    std::string lines;
+    int valid = config_validate(working_copy, collect_problem, &lines);
+    if (!lines.empty()) {
+        lines.pop_back();  // like dump: the peer ends the last line
+        r.text.reset(strdup(lines.c_str()));
+    }
+    return truth(valid);
+}
+
+int cmd_changes(request &r) {
+    if (r.argc != 0)
+        return refused;
+    r.text.reset(config_changes(working_copy));
+    return done;
+}
+
+int cmd_describe(request &r) {
+    if (r.argc != 1)
+        return refused;
+    r.text.reset(config_describe(working_copy, r.argv[0]));
+    return r.text ? done : refused;
+}
+
 int cmd_commit(request &r) {
     if (r.argc == 0)
         return truth(config_commit(working_copy));
@@ -258,6 +292,9 @@ constexpr command copy_commands[] = {
     {"commit", cmd_commit},
     {"cancel", cmd_cancel},
     {"free", cmd_free},
+    {"problems", cmd_problems},
+    {"changes", cmd_changes},
+    {"describe", cmd_describe},
 };
 
 template <size_t N>

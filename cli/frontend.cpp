@@ -101,6 +101,19 @@ int direct_map(int argc, char **argv) {
     return entry->handler(config.get(), argc - 3, argv + 3);
 }
 
+// What the shell's completion offers (share/bash-completion): one
+// candidate per line, paths from the schema and the stored members, values
+// from the schema.  Not in the usage text: people do not type it.
+int direct_complete(const char *path, const char *value) {
+    unique_config config(config_load());
+    if (!config)
+        return 1;
+    unique_sl candidates(config_complete(config.get(), path, value));
+    for (size_t i = 0, n = sl_len(candidates.get()); i < n; i++)
+        std::printf("%s\n", sl_get(candidates.get(), i));
+    return 0;
+}
+
 }  // namespace
 
 void print_usage(void) {
@@ -127,6 +140,9 @@ int dispatch_direct(int argc, char **argv) {
         return nargs <= 1 ? direct_print(config_json, first) : usage_error();
     if (cmd == "map")
         return nargs >= 1 ? direct_map(argc, argv) : usage_error();
+    if (cmd == "complete")
+        return nargs == 1 || nargs == 2 ? direct_complete(first, nargs == 2 ? argv[3] : nullptr)
+                                        : usage_error();
     return usage_error();
 }
 

@@ -114,6 +114,16 @@ static char *render(config_node *node, bool mask) {
 char *config_json(config_node *node) { return render(node, false); }
 char *config_dump(config_node *node) { return render(node, false); }
 char *config_dump_public(config_node *node) { return render(node, true); }
+// Every value counts as changed, and every known path as a string.
+char *config_changes(config_t *c) { return c && !c->values.empty() ? render(c, true) : nullptr; }
+char *config_describe(config_node *node, const char *path) {
+    if (!known(node, path)) {
+        if (node)
+            node->error = true;
+        return nullptr;
+    }
+    return dup_text("type=string\nprivate=false");
+}
 char *config_new(config_node *node, const char *path) {
     if (!node || !acceptable(path)) {
         if (node)

@@ -48,6 +48,11 @@ SEEDS = {
         req("try-create", "/x"), req("free"), req("load", "a", "", ""), req("free"),
         req("update", "a", "", ""), req("free"),
     ]),
+    "session-help": b"".join([
+        req("load"), req("set", "system.hostname", "gw"), req("changes"), req("problems"),
+        req("describe", "system.hostname"), req("describe", "no.such"), req("describe"),
+        req("cancel"), req("changes"), req("free"),
+    ]),
     "store-error": req("load") + req("set", "bad..path", "v") + req("nothing"),
     "missing-arg": frame(named(3, "cmd", b"get\0")),
     "cmd-integer": frame(named(5, "cmd", b"\0\0\0\1") + named(1, "arg", b"")),

@@ -122,6 +122,40 @@ schema_node *config_node_schema(config_node *node);
 config_node *config_node_parent(config_node *node);
 sl_list *schema_string_values(schema_node *schema, config_node *parent);
 
+/* ---- help for sessions and shells ----------------------------------------
+ * None of these prints a private value: such a value is written "***", as
+ * config_dump_public writes it.
+ *
+ * config_changes: what c holds now against what it held when it was
+ * loaded, last committed or cancelled, as the file form sees it (a value
+ * set to its default is no longer held).  One line per change, in the
+ * store's order, lines separated by line feeds (no final one): "path=value"
+ * for a leaf that is new or changed (the value escaped as in the dump),
+ * "-path" for a leaf back at its default or a member or element that is
+ * gone, "+path" for a new collection member or array element (followed by
+ * the lines of its leaves).  Null when nothing changed.
+ *
+ * config_describe: the schema's description of the node at path below
+ * node (collection members and array elements need not exist), one
+ * "name=value" line per fact, in this order: type, private (true/false),
+ * default (scalars whose description gives one), min, max, values (an
+ * enumeration's, separated by blanks), target (a reference's collection),
+ * members (an object's member names, separated by blanks), item (the type
+ * of a collection's members or an array's elements).  A path the schema
+ * does not know gives null and is flagged.
+ *
+ * config_complete: candidates for completing what a shell user types.
+ * With value null: the paths one step below the part of path before its
+ * last dot whose last segment starts with what follows that dot: an
+ * object's members from the schema, a collection's or array's existing
+ * members; a container's path ends in ".".  With value given: the allowed
+ * values of the leaf at path that start with value (an enumeration's,
+ * "true" and "false", the keys of a reference's target collection).  A new
+ * list, empty when nothing fits. */
+char *config_changes(config_t *c);
+char *config_describe(config_node *node, const char *path);
+sl_list *config_complete(config_node *node, const char *path, const char *value);
+
 /* ---- typed reads -------------------------------------------------------- */
 config_node *config_lookup(config_node *node, const char *path);
 config_node *config_object(config_node *node, const char *path);

@@ -7,17 +7,6 @@ namespace quill {
 
 namespace {
 
-std::string full_path(const config_node *n, std::string_view path)
-{
-    std::string p = node_path(n);
-    if (!path.empty()) {
-        if (!p.empty())
-            p += '.';
-        p += path;
-    }
-    return p;
-}
-
 const char *const key_rule =
     "key with a forbidden character (letters, digits, '_' and '-' only, at most 64 bytes)";
 

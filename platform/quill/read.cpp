@@ -20,17 +20,6 @@ config_node *lookup(config_node *node, const char *path)
     return out;
 }
 
-std::string full_path(const config_node *n, std::string_view path)
-{
-    std::string p = node_path(n);
-    if (!path.empty()) {
-        if (!p.empty())
-            p += '.';
-        p += path;
-    }
-    return p;
-}
-
 /* As lookup, but a path that the schema does not know is flagged. */
 config_node *query(config_node *node, const char *path)
 {
@@ -99,11 +88,12 @@ config_node *element(config_node *array, size_t index)
     return c->implicit ? nullptr : c;
 }
 
-/* The schema of path below s, following collections and arrays through
- * their member description (a member need not exist). */
-const schema_node *schema_at(const schema_node *s, std::string_view path)
+}  // namespace
+
+const schema_node *schema_at(const schema_node *s, std::string_view path, bool *private_out)
 {
     size_t pos = 0;
+    bool hidden = s && (s->flags & SCHEMA_PRIVATE);
     while (s && pos < path.size()) {
         size_t dot = path.find('.', pos);
         if (dot == std::string_view::npos)
@@ -119,13 +109,14 @@ const schema_node *schema_at(const schema_node *s, std::string_view path)
             s = !seg.empty() && seg[0] >= '0' && seg[0] <= '9' && parse_int(seg, i) ? s->item : nullptr;
         } else
             s = nullptr;
+        hidden = hidden || (s && (s->flags & SCHEMA_PRIVATE));
     }
     if (!path.empty() && path.back() == '.')
         return nullptr;
+    if (private_out)
+        *private_out = hidden;
     return s;
 }
-
-}  // namespace
 
 }  // namespace quill
 

@@ -148,6 +148,8 @@ void flag_error(const config_node *n, const std::string &message);
 
 /* Dot path of n ("" for the root). */
 std::string node_path(const config_node *n);
+/* Dot path of path below n, for messages. */
+std::string full_path(const config_node *n, std::string_view path);
 
 /* ---- path walk -------------------------------------------------------- */
 enum walk_mode {
@@ -222,7 +224,24 @@ void save_snapshot(handle *h);
 /* Renumbers the keys of array elements after an insertion or removal. */
 void renumber(config_node *array);
 
+/* The schema of path below s, following collections and arrays through
+ * their member description (a member need not exist); null when the schema
+ * knows no such path.  private_out, when given, tells whether the node or
+ * one on the way to it is private. */
+const schema_node *schema_at(const schema_node *s, std::string_view path,
+                             bool *private_out = nullptr);
+/* Whether the value of n is private: n or one of its ancestors is. */
+inline bool is_private(const config_node *n)
+{
+    for (; n; n = n->parent)
+        if (n->schema->flags & SCHEMA_PRIVATE)
+            return true;
+    return false;
+}
+
 /* ---- text forms ------------------------------------------------------- */
+/* Appends "path=value\n", the value escaped as the dump writes it. */
+void dump_line(std::string &out, const std::string &path, std::string_view value);
 /* JSON of the node as the file holds it (defaults left out). */
 std::string to_json(const config_node *n, bool pretty);
 /* Whether the file form holds the node at all. */

@@ -276,6 +276,17 @@ std::string node_path(const config_node *n)
     return p;
 }
 
+std::string full_path(const config_node *n, std::string_view path)
+{
+    std::string p = node_path(n);
+    if (!path.empty()) {
+        if (!p.empty())
+            p += '.';
+        p += path;
+    }
+    return p;
+}
+
 config_node *find_child(const config_node *n, std::string_view key)
 {
     if (n->children.count > index_from && n->schema->type == SCHEMA_COLLECTION)

@@ -124,6 +124,8 @@ const escape_pair dump_escapes[] = {
     {"\\", "\\\\"}, {"\n", "\\n"}, {"\r", "\\r"}, {"\t", "\\t"}, {nullptr, nullptr},
 };
 
+}  // namespace
+
 void dump_line(std::string &out, const std::string &path, std::string_view value)
 {
     out += path;
@@ -137,6 +139,8 @@ void dump_line(std::string &out, const std::string &path, std::string_view value
         out += value;
     out += '\n';
 }
+
+namespace {
 
 void dump_node(std::string &out, const config_node *n, const std::string &path, bool masked,
                bool is_public)
@@ -216,7 +220,10 @@ bool validate_node(const config_node *n,
     }
     if (n->schema->type == SCHEMA_REFERENCE && *n->text &&
         !resolve_reference(n, n->text)) {
-        report(ctx, node_path(n), std::string("reference to a missing member ") + n->text);
+        /* A report may reach a log or a peer: a private value stays out. */
+        report(ctx, node_path(n),
+               is_private(n) ? std::string("reference to a missing member of ") + n->schema->target
+                             : std::string("reference to a missing member ") + n->text);
         return false;
     }
     return true;

@@ -240,6 +240,82 @@ TEST_F(Commands, LoadRefusesFilesThatAreNotRegular) {
     EXPECT_EQ(s.call("get", {"auth.ldap.timeout"}).data, "20");
 }
 
+TEST_F(Commands, ProblemsChangesAndDescribe) {
+    std::ofstream(file) << R"({"auth": {"ldap": {"bind_dn": "cn=reader", "bind_password": "s3cret",)"
+                           R"( "timeout": 20}}, "network": {"namespace": {"blue": {}, "red": {}},)"
+                           R"( "veth": {"v1": {"namespace": "/network/namespace/blue"}}}})";
+    server s;
+    for (const char *cmd : {"problems", "changes"})
+        EXPECT_EQ(s.call(cmd).result, -1) << cmd << " needs a working copy";
+    ASSERT_EQ(load(s, "update").result, 0);
+    for (const char *cmd : {"problems", "changes"}) {
+        auto r = s.call(cmd);
+        EXPECT_EQ(r.result, 0) << cmd;
+        EXPECT_EQ(r.data, std::nullopt) << cmd << ": nothing to list, no text";
+        EXPECT_EQ(s.call(cmd, {"x"}).result, -1) << cmd << " takes no argument";
+    }
+
+    for (auto [path, value] : std::vector<std::pair<std::string, std::string>>{
+             {"auth.ldap.timeout", "45"},
+             {"auth.ldap.bind_password", "n3w-s3cret"},
+             {"network.namespace.green.enable", "false"},
+             {"network.veth.v2.namespace", "red"}})
+        ASSERT_EQ(s.call("set", {path, value}).result, 0) << path;
+    ASSERT_EQ(s.call("delete", {"auth.ldap.bind_dn"}).result, 0);
+    ASSERT_EQ(s.call("delete", {"network.namespace.blue"}).result, 0);
+
+    auto changes = s.call("changes");
+    EXPECT_EQ(changes.result, 0);
+    EXPECT_EQ(changes.data, "-auth.ldap.bind_dn\n"
+                            "auth.ldap.bind_password=***\n"
+                            "auth.ldap.timeout=45\n"
+                            "-network.namespace.blue\n"
+                            "+network.namespace.green\n"
+                            "network.namespace.green.enable=false\n"
+                            "+network.veth.v2\n"
+                            "network.veth.v2.namespace=/network/namespace/red");
+    // Lines travel like dump's: one text, no final line feed.
+    EXPECT_EQ(changes.order, (std::vector<std::string>{"data", "result"}));
+
+    const std::string dangling =
+        "network.veth.v1.namespace: reference to a missing member /network/namespace/blue";
+    auto problems = s.call("problems");
+    EXPECT_EQ(problems.result, -1);
+    EXPECT_EQ(problems.data, dangling);
+    EXPECT_EQ(s.call("validate").result, -1);
+    EXPECT_EQ(s.call("commit").result, -1);
+    EXPECT_EQ(s.call("problems").data, dangling) << "the reason of the refused commit";
+    EXPECT_EQ(contents().find("n3w"), std::string::npos);
+
+    EXPECT_EQ(s.call("cancel").result, 0);
+    for (const char *cmd : {"problems", "changes"}) {
+        auto r = s.call(cmd);
+        EXPECT_EQ(r.result, 0) << cmd;
+        EXPECT_EQ(r.data, std::nullopt) << cmd;
+    }
+    EXPECT_EQ(s.errors().find("s3cret"), std::string::npos) << s.errors();
+
+    auto timeout = s.call("describe", {"auth.ldap.timeout"});
+    EXPECT_EQ(timeout.result, 0);
+    EXPECT_EQ(timeout.data, "type=integer\nprivate=false\ndefault=10\nmin=1\nmax=300");
+    EXPECT_EQ(s.call("describe", {"auth.ldap.tls"}).data,
+              "type=enum\nprivate=false\ndefault=off\nvalues=off on start_tls");
+    EXPECT_EQ(s.call("describe", {"auth.ldap.bind_password"}).data,
+              "type=string\nprivate=true\ndefault=\nmax=128");
+    EXPECT_EQ(s.call("describe", {"network.veth.any.namespace"}).data,
+              "type=reference\nprivate=false\ntarget=network.namespace");
+    EXPECT_EQ(s.call("describe", {"network.namespace"}).data,
+              "type=collection\nprivate=false\nitem=object");
+    EXPECT_EQ(s.call("describe", {"network.namespace.any"}).data,
+              "type=object\nprivate=false\nmembers=enable");
+    EXPECT_EQ(s.call("describe").result, -1);
+    EXPECT_EQ(s.call("describe", {"a", "b"}).result, -1);
+    auto unknown = s.call("describe", {"auth.nothere"});
+    EXPECT_EQ(unknown.result, 2) << "flagged by the store, as for type";
+    EXPECT_EQ(unknown.data, std::nullopt);
+    EXPECT_EQ(s.call("describe", {"auth"}).result, 0) << "the flag was cleared";
+}
+
 TEST_F(Commands, IdentNamesTheServerInItsLog) {
     server s;
     const std::string name = "abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMN";  // 50

@@ -91,6 +91,46 @@ TEST(Session, RejectedSetGivesTwoAndTheCopyStaysUsable) {
     EXPECT_EQ(r.after.substr(0, 13), "30\ncn=reader\n");
 }
 
+TEST(Session, ChangesAndProblemsBeforeAndAfterCancel) {
+    auto r = session(
+        "config-client update\n"
+        "config-client set auth.ldap.timeout 45\n"
+        "config-client set auth.ldap.bind_password hunter2\n"
+        "config-client delete auth.ldap.bind_dn\n"
+        "config-client new network.namespace blue\n"
+        "config-client set network.veth.v1.namespace ghost\n"
+        "config-client changes; echo \"changes: $?\"\n"
+        "config-client problems; echo \"problems: $?\"\n"
+        "config-client commit; echo \"commit: $?\"\n"
+        "config-client problems; echo \"problems: $?\"\n"
+        "config-client cancel\n"
+        "config-client changes; echo \"changes: $?\"\n"
+        "config-client problems; echo \"problems: $?\"\n"
+        "config-client describe auth.ldap.tls\n"
+        "config-client describe auth.nothere; echo \"describe: $?\"\n"
+        "config-client free\n");
+    const std::string problem =
+        "network.veth.v1.namespace: reference to a missing member /network/namespace/ghost\n";
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "-auth.ldap.bind_dn\n"
+                     "auth.ldap.timeout=45\n"
+                     "auth.ldap.bind_password=***\n"
+                     "+network.namespace.blue\n"
+                     "+network.veth.v1\n"
+                     "network.veth.v1.namespace=/network/namespace/ghost\n"
+                     "changes: 0\n" +
+                         problem + "problems: 1\n"
+                                   "commit: 1\n" +
+                         problem +
+                         "problems: 1\n"
+                         "changes: 0\n"
+                         "problems: 0\n"
+                         "type=enum\nprivate=false\ndefault=off\nvalues=off on start_tls\n"
+                         "describe: 2\n");
+    EXPECT_EQ(r.files[config_file], stored);
+    EXPECT_EQ((r.out + r.err).find("hunter2"), std::string::npos);
+}
+
 TEST(Session, SessionEndsTheServer) {
     // The script leaves without "free": the server sees the end of the
     // socket and goes away; nothing is committed.

@@ -95,7 +95,9 @@ void usage() {
                "Sends one command to the config server of the session that\n"
                "config-session started (CONFIG_SOCKET), prints the reply's text\n"
                "and exits with 0 (done/true), 1 (refused/false), 2 (store error)\n"
-               "or 3 (no session, server gone, malformed reply).\n",
+               "or 3 (no session, server gone, malformed reply).\n"
+               "Commands: those under \"If started:\" in config's usage, ident <name>,\n"
+               "problems, changes and describe <path>.\n",
                stderr);
 }
 
