@@ -10,9 +10,10 @@
 # values of the leaf at the path that start with it.
 _config_candidates()
 {
-    local IFS=$'\n' candidate
+    local candidate
     # An empty CONFIG_SOCKET keeps config in direct mode inside a session.
-    COMPREPLY=($(CONFIG_SOCKET= command config complete "$@" 2>/dev/null))
+    # One candidate a line, taken as it is (no splitting, no globbing).
+    mapfile -t COMPREPLY < <(CONFIG_SOCKET= command config complete "$@" 2>/dev/null)
     # A container's path ends in ".": the user goes on typing below it.
     for candidate in "${COMPREPLY[@]}"; do
         if [[ $candidate == *. ]]; then
@@ -28,64 +29,46 @@ _config_words()
     COMPREPLY=($(compgen -W "$1" -- "$2"))
 }
 
+# The second word is a path; with value, the third is its value.
+_config_path()
+{
+    if ((COMP_CWORD == 2)); then
+        _config_candidates "${COMP_WORDS[2]}"
+    elif [[ $1 == value ]] && ((COMP_CWORD == 3)); then
+        _config_candidates "${COMP_WORDS[2]}" "${COMP_WORDS[3]}"
+    fi
+}
+
 _config()
 {
-    local cur=${COMP_WORDS[COMP_CWORD]}
     COMPREPLY=()
     if ((COMP_CWORD == 1)); then
-        _config_words 'get set dump dump-public json map start stop' "$cur"
+        _config_words 'get set dump dump-public json map start stop' "${COMP_WORDS[1]}"
         return 0
     fi
     case ${COMP_WORDS[1]} in
-    get | dump | dump-public | json)
-        if ((COMP_CWORD == 2)); then
-            _config_candidates "$cur"
-        fi
-        ;;
-    set)
-        if ((COMP_CWORD == 2)); then
-            _config_candidates "$cur"
-        elif ((COMP_CWORD == 3)); then
-            _config_candidates "${COMP_WORDS[2]}" "$cur"
-        fi
-        ;;
-    map)
-        if ((COMP_CWORD == 2)); then
-            _config_words 'dnsmasq ipsec network pam' "$cur"
-        fi
-        ;;
+    get | dump | dump-public | json) _config_path ;;
+    set) _config_path value ;;
+    map) ((COMP_CWORD == 2)) && _config_words 'dnsmasq ipsec network pam' "${COMP_WORDS[2]}" ;;
     esac
     return 0
 }
 
 _config_client()
 {
-    local cur=${COMP_WORDS[COMP_CWORD]}
     COMPREPLY=()
     if ((COMP_CWORD == 1)); then
         _config_words 'ident load load-json load-baked update create try-create get set type
             count exists option-exists keys new delete find json dump dump-public validate
-            commit cancel free problems changes describe' "$cur"
+            commit cancel free problems changes describe' "${COMP_WORDS[1]}"
         return 0
     fi
     case ${COMP_WORDS[1]} in
     get | type | count | exists | keys | new | delete | find | json | dump | dump-public | describe)
-        if ((COMP_CWORD == 2)); then
-            _config_candidates "$cur"
-        fi
+        _config_path
         ;;
-    set | option-exists)
-        if ((COMP_CWORD == 2)); then
-            _config_candidates "$cur"
-        elif ((COMP_CWORD == 3)); then
-            _config_candidates "${COMP_WORDS[2]}" "$cur"
-        fi
-        ;;
-    commit)
-        if ((COMP_CWORD == 2)); then
-            _config_words '-f' "$cur"
-        fi
-        ;;
+    set | option-exists) _config_path value ;;
+    commit) ((COMP_CWORD == 2)) && _config_words '-f' "${COMP_WORDS[2]}" ;;
     esac
     return 0
 }
