@@ -214,6 +214,12 @@ int cmd_problems(request &r) {
         return refused;
     std::string lines;
     int valid = config_validate(working_copy, collect_problem, &lines);
+    // A valid copy may still have had its commit refused: then that is why.
+    unique_text refusal(config_commit_refusal(working_copy));
+    if (refusal) {
+        lines.append(refusal.get()).append("\n");
+        valid = 0;
+    }
     if (!lines.empty()) {
         lines.pop_back();  // like dump: the peer ends the last line
         r.text.reset(strdup(lines.c_str()));

@@ -81,6 +81,7 @@ int config_validate(config_t *c, config_report_fn report, void *ctx) {
 }
 int config_commit(config_t *c) { return c && c->locked && config_validate(c, nullptr, nullptr); }
 int config_commit_force(config_t *c) { return c && c->locked; }
+char *config_commit_refusal(config_t *) { return nullptr; }
 void config_cancel(config_t *c) {
     if (c)
         c->values.clear();

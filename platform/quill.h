@@ -88,6 +88,12 @@ int config_validate(config_t *c, config_report_fn report, void *ctx); /* 1 valid
  * differ from the defaults are written.  The copy stays usable. */
 int config_commit(config_t *c);        /* 1 committed */
 int config_commit_force(config_t *c);  /* no validation, no changed-file check */
+/* Why the last commit of c was refused when validation was not the reason
+ * (the file changed since it was loaded, the lock or the write failed), as
+ * a new text "FILE: reason; commit refused"; null when the last commit
+ * succeeded, was refused by validation (config_validate gives those
+ * reasons), or none was tried. */
+char *config_commit_refusal(config_t *c);
 /* Back to the state of the last load or commit.  Nodes looked up before
  * must not be used after it; the handle stays valid. */
 void config_cancel(config_t *c);

@@ -94,6 +94,7 @@ struct handle {
     std::string lock_file;
     int lock_fd = -1;                        /* held from load to free */
     bool error = false;
+    std::string refusal;                     /* why the last commit failed, but for validation */
     file_id base;                            /* the file as it was loaded */
     bool have_snapshot = false;
     child_list snapshot;                     /* the tree before the first edit */

@@ -336,23 +336,29 @@ int commit(config_t *c, bool force)
         return 0;
     handle *h = c->h;
     config_node *root = &h->root;
+    h->refusal.clear();
     if (!force && !validate_node(root, log_problem, const_cast<char *>("commit refused")))
         return 0;
     /* A copy without the lock takes it for the write, so that the check
      * below and the rename are one step for every other writer. */
     int own_lock = -1;
-    if (h->lock_fd < 0 && (own_lock = take_lock(h->file)) < 0)
+    if (h->lock_fd < 0 && (own_lock = take_lock(h->file)) < 0) {
+        h->refusal = h->file + ": cannot take the lock; commit refused";
         return 0;
+    }
     bool ok = true;
     file_id now = file_identity(h->file.c_str());
     if (!force && h->lock_fd < 0 && !(now == h->base)) {
-        log_error("%s: changed since it was loaded; commit refused", h->file.c_str());
+        h->refusal = h->file + ": changed since it was loaded; commit refused";
+        log_error("%s", h->refusal.c_str());
         ok = false;
     }
     if (ok) {
         struct stat st;
         bool existed = now.exists && stat(h->file.c_str(), &st) == 0;
         ok = replace_file(h->file, to_json(root, true) + "\n", existed ? &st : nullptr);
+        if (!ok)
+            h->refusal = h->file + ": cannot write the new file; commit refused";
     }
     if (ok) {
         h->base = file_identity(h->file.c_str());
@@ -413,6 +419,13 @@ int config_validate(config_t *c, config_report_fn report, void *ctx)
 int config_commit(config_t *c) { return commit(c, false); }
 
 int config_commit_force(config_t *c) { return commit(c, true); }
+
+char *config_commit_refusal(config_t *c)
+{
+    if (!c || !c->h || c->h->refusal.empty())
+        return nullptr;
+    return new_text(c->h->refusal);
+}
 
 void config_cancel(config_t *c)
 {

@@ -316,6 +316,22 @@ TEST_F(Commands, ProblemsChangesAndDescribe) {
     EXPECT_EQ(s.call("describe", {"auth"}).result, 0) << "the flag was cleared";
 }
 
+TEST_F(Commands, ProblemsSayWhyAValidCopyWasNotCommitted) {
+    server s;
+    ASSERT_EQ(load(s).result, 0) << "without the lock";
+    ASSERT_EQ(s.call("set", {"auth.ldap.timeout", "45"}).result, 0);
+    std::ofstream(file) << R"({"auth": {"ldap": {"timeout": 30}}})";  // another writer
+    EXPECT_EQ(s.call("commit").result, -1);
+    auto problems = s.call("problems");
+    EXPECT_EQ(problems.result, -1);
+    EXPECT_EQ(problems.data, file + ": changed since it was loaded; commit refused");
+    EXPECT_EQ(s.call("validate").result, 0) << "the copy itself is valid";
+    EXPECT_EQ(s.call("commit", {"-f"}).result, 0);
+    problems = s.call("problems");
+    EXPECT_EQ(problems.result, 0) << "the last commit went through";
+    EXPECT_EQ(problems.data, std::nullopt);
+}
+
 TEST_F(Commands, IdentNamesTheServerInItsLog) {
     server s;
     const std::string name = "abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMN";  // 50
