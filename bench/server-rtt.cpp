@@ -33,7 +33,8 @@ const blobmsg_policy reply_policy[ATTR_MAX] = {
     {"data", BLOBMSG_TYPE_STRING},
 };
 
-bool read_full(int fd, char *buf, size_t n) {
+bool read_full(int fd, char *buf, size_t n)
+{
     while (n) {
         ssize_t got = read(fd, buf, n);
         if (got <= 0)
@@ -44,7 +45,8 @@ bool read_full(int fd, char *buf, size_t n) {
     return true;
 }
 
-bool write_full(int fd, const char *buf, size_t n) {
+bool write_full(int fd, const char *buf, size_t n)
+{
     while (n) {
         ssize_t put = write(fd, buf, n);
         if (put <= 0)
@@ -55,7 +57,8 @@ bool write_full(int fd, const char *buf, size_t n) {
     return true;
 }
 
-bool read_frame(int fd, std::vector<char> &frame) {
+bool read_frame(int fd, std::vector<char> &frame)
+{
     uint32_t header;
     if (!read_full(fd, reinterpret_cast<char *>(&header), 4))
         return false;
@@ -69,7 +72,8 @@ bool read_frame(int fd, std::vector<char> &frame) {
 
 // One request the way a client builds it, sent and answered; the reply is
 // parsed as a client would.  Returns the result, or -100 on failure.
-int call(int fd, const char *cmd, const std::vector<const char *> &args, std::string *data) {
+int call(int fd, const char *cmd, const std::vector<const char *> &args, std::string *data)
+{
     blob_buf b{};
     blob_buf_init(&b, 0);
     blobmsg_add_string(&b, "cmd", cmd);
@@ -91,7 +95,8 @@ int call(int fd, const char *cmd, const std::vector<const char *> &args, std::st
     return int32_t(blobmsg_get_u32(tb[ATTR_RESULT]));
 }
 
-double rate(int fd, const char *path, long rounds) {
+double rate(int fd, const char *path, long rounds)
+{
     auto start = std::chrono::steady_clock::now();
     for (long i = 0; i < rounds; ++i)
         if (call(fd, "get", {path}, nullptr) == -100) {
@@ -103,7 +108,8 @@ double rate(int fd, const char *path, long rounds) {
 }
 
 // The echo peer: frames in, the given reply bytes out, until end of file.
-void echo(int fd, const std::vector<char> &reply) {
+void echo(int fd, const std::vector<char> &reply)
+{
     std::vector<char> frame;
     while (read_frame(fd, frame))
         if (!write_full(fd, reply.data(), reply.size()))
@@ -115,7 +121,8 @@ void echo(int fd, const std::vector<char> &reply) {
 
 // Loads, sends gets, then closes its side and reads until the server's side
 // closes too: the server (and a profiler around it) has then ended.
-int count_only(int fd, const char *file, const char *path, long gets) {
+int count_only(int fd, const char *file, const char *path, long gets)
+{
     if (call(fd, "load", {file, "", ""}, nullptr) != 0) {
         std::fprintf(stderr, "server-rtt: the server could not load %s\n", file);
         return 1;
@@ -132,7 +139,8 @@ int count_only(int fd, const char *file, const char *path, long gets) {
     return 0;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     long count = -1;
     if (argc > 2 && std::strcmp(argv[1], "--count") == 0) {
         count = std::atol(argv[2]);

@@ -19,9 +19,7 @@ constexpr int done = 0;
 constexpr int refused = -1;
 
 // Store predicates answer 1 for true and 0 for false.
-int truth(int store_result) {
-    return store_result ? done : refused;
-}
+int truth(int store_result) { return store_result ? done : refused; }
 
 struct request {
     int argc;
@@ -38,12 +36,14 @@ struct command {
 
 // ---- open group: create the working copy --------------------------------
 
-int open_result(config_t *handle) {
+int open_result(config_t *handle)
+{
     working_copy = handle;
     return handle ? done : refused;
 }
 
-config_file_record file_record(char **argv) {
+config_file_record file_record(char **argv)
+{
     config_file_record files{};
     files.config_file = argv[0];
     files.schema_file = argv[1];
@@ -54,7 +54,8 @@ config_file_record file_record(char **argv) {
 int cmd_load_json(request &) { return open_result(config_load_json()); }
 int cmd_load_baked(request &) { return open_result(config_load_baked()); }
 
-int cmd_load(request &r) {
+int cmd_load(request &r)
+{
     if (r.argc == 0)
         return open_result(config_load());
     if (r.argc == 3) {
@@ -64,7 +65,8 @@ int cmd_load(request &r) {
     return refused;
 }
 
-int cmd_update(request &r) {
+int cmd_update(request &r)
+{
     if (r.argc == 0)
         return open_result(config_update());
     if (r.argc == 3) {
@@ -74,24 +76,25 @@ int cmd_update(request &r) {
     return refused;
 }
 
-int cmd_create(request &r) {
-    return r.argc == 1 ? open_result(config_create(r.argv[0])) : refused;
-}
+int cmd_create(request &r) { return r.argc == 1 ? open_result(config_create(r.argv[0])) : refused; }
 
-int cmd_try_create(request &r) {
+int cmd_try_create(request &r)
+{
     return r.argc == 1 ? open_result(config_try_create(r.argv[0])) : refused;
 }
 
 // ---- commands on the working copy ----------------------------------------
 
-int cmd_get(request &r) {
+int cmd_get(request &r)
+{
     if (r.argc != 1)
         return refused;
     r.text.reset(config_get(working_copy, r.argv[0]));
     return done;
 }
 
-int cmd_set(request &r) {
+int cmd_set(request &r)
+{
     if (r.argc != 2)
         return refused;
     // A rejected value is flagged on the working copy and reported as 2.
@@ -99,14 +102,16 @@ int cmd_set(request &r) {
     return done;
 }
 
-int cmd_type(request &r) {
+int cmd_type(request &r)
+{
     if (r.argc != 1)
         return refused;
     r.text.reset(config_type_string(working_copy, r.argv[0]));
     return done;
 }
 
-int cmd_count(request &r) {
+int cmd_count(request &r)
+{
     if (r.argc != 1)
         return refused;
     ssize_t count = config_count(working_copy, r.argv[0]);
@@ -116,7 +121,8 @@ int cmd_count(request &r) {
     return done;
 }
 
-int cmd_exists(request &r) {
+int cmd_exists(request &r)
+{
     if (r.argc == 1)
         return truth(config_has_key(working_copy, r.argv[0]));
     if (r.argc == 2) {
@@ -128,7 +134,8 @@ int cmd_exists(request &r) {
     return refused;
 }
 
-int cmd_option_exists(request &r) {
+int cmd_option_exists(request &r)
+{
     if (r.argc != 2)
         return refused;
     config_node *node = config_lookup(working_copy, r.argv[0]);
@@ -142,7 +149,8 @@ int cmd_option_exists(request &r) {
     return truth(sl_find(values.get(), r.argv[1]));
 }
 
-int cmd_keys(request &r) {
+int cmd_keys(request &r)
+{
     if (r.argc != 1)
         return refused;
     config_node *object = config_object(working_copy, r.argv[0]);
@@ -153,7 +161,8 @@ int cmd_keys(request &r) {
     return done;
 }
 
-int cmd_new(request &r) {
+int cmd_new(request &r)
+{
     if (r.argc == 1) {
         r.text.reset(config_new(working_copy, r.argv[0]));
         return done;
@@ -165,14 +174,16 @@ int cmd_new(request &r) {
     return refused;
 }
 
-int cmd_delete(request &r) {
+int cmd_delete(request &r)
+{
     if (r.argc != 1)
         return refused;
     config_delete(working_copy, r.argv[0]);
     return done;
 }
 
-int cmd_find(request &r) {
+int cmd_find(request &r)
+{
     // A path, then name/value pairs.
     if (r.argc % 2 == 0)
         return refused;
@@ -182,7 +193,8 @@ int cmd_find(request &r) {
 }
 
 // json, dump and dump-public: the whole copy or the node at a path.
-int print_node(request &r, char *(*render)(config_node *)) {
+int print_node(request &r, char *(*render)(config_node *))
+{
     if (r.argc > 1)
         return refused;
     config_node *node = r.argc == 1 ? config_lookup(working_copy, r.argv[0]) : working_copy;
@@ -196,7 +208,8 @@ int cmd_dump_public(request &r) { return print_node(r, config_dump_public); }
 
 void ignore_report(void *, const char *, const char *) {}
 
-int cmd_validate(request &r) {
+int cmd_validate(request &r)
+{
     if (r.argc != 0)
         return refused;
     return truth(config_validate(working_copy, ignore_report, nullptr));
@@ -204,12 +217,14 @@ int cmd_validate(request &r) {
 
 // Each problem as "path: reason", one line apiece (keys hold no ':', so
 // the first ": " ends the path).
-void collect_problem(void *lines, const char *path, const char *reason) {
+void collect_problem(void *lines, const char *path, const char *reason)
+{
     auto &out = *static_cast<std::string *>(lines);
     out.append(path).append(": ").append(reason).append("\n");
 }
 
-int cmd_problems(request &r) {
+int cmd_problems(request &r)
+{
     if (r.argc != 0)
         return refused;
     std::string lines;
@@ -227,21 +242,24 @@ int cmd_problems(request &r) {
     return truth(valid);
 }
 
-int cmd_changes(request &r) {
+int cmd_changes(request &r)
+{
     if (r.argc != 0)
         return refused;
     r.text.reset(config_changes(working_copy));
     return done;
 }
 
-int cmd_describe(request &r) {
+int cmd_describe(request &r)
+{
     if (r.argc != 1)
         return refused;
     r.text.reset(config_describe(working_copy, r.argv[0]));
     return r.text ? done : refused;
 }
 
-int cmd_commit(request &r) {
+int cmd_commit(request &r)
+{
     if (r.argc == 0)
         return truth(config_commit(working_copy));
     if (r.argc == 1 && std::string_view(r.argv[0]) == "-f")
@@ -249,14 +267,16 @@ int cmd_commit(request &r) {
     return refused;
 }
 
-int cmd_cancel(request &r) {
+int cmd_cancel(request &r)
+{
     if (r.argc != 0)
         return refused;
     config_cancel(working_copy);
     return done;
 }
 
-int cmd_free(request &r) {
+int cmd_free(request &r)
+{
     if (r.argc != 0)
         return refused;
     config_free(working_copy);
@@ -266,7 +286,8 @@ int cmd_free(request &r) {
 
 // ---- needs no working copy ------------------------------------------------
 
-int cmd_ident(request &r) {
+int cmd_ident(request &r)
+{
     if (r.argc != 1)
         return refused;
     // strncpy zero-fills the rest, so the identity stays terminated.
@@ -276,8 +297,8 @@ int cmd_ident(request &r) {
 }
 
 constexpr command open_group[] = {
-    {"load", cmd_load},         {"load-json", cmd_load_json}, {"load-baked", cmd_load_baked},
-    {"update", cmd_update},     {"create", cmd_create},       {"try-create", cmd_try_create},
+    {"load", cmd_load},     {"load-json", cmd_load_json}, {"load-baked", cmd_load_baked},
+    {"update", cmd_update}, {"create", cmd_create},       {"try-create", cmd_try_create},
 };
 
 constexpr command copy_commands[] = {
@@ -304,14 +325,16 @@ constexpr command copy_commands[] = {
 };
 
 template <size_t N>
-command_fn find_command(const command (&table)[N], std::string_view name) {
+command_fn find_command(const command (&table)[N], std::string_view name)
+{
     for (const command &c : table)
         if (c.name == name)
             return c.run;
     return nullptr;
 }
 
-int dispatch(std::string_view name, request &r) {
+int dispatch(std::string_view name, request &r)
+{
     if (name == "ident")
         return cmd_ident(r);
     if (command_fn run = find_command(open_group, name))
@@ -323,7 +346,8 @@ int dispatch(std::string_view name, request &r) {
 
 }  // namespace
 
-int server_command(const char *cmd, int argc, char **argv, char **text) {
+int server_command(const char *cmd, int argc, char **argv, char **text)
+{
     request r{argc, argv, nullptr};
     int result = dispatch(cmd, r);
     // Whatever the command did, a flagged store error is reported once and
@@ -336,7 +360,8 @@ int server_command(const char *cmd, int argc, char **argv, char **text) {
     return result;
 }
 
-void server_reset(void) {
+void server_reset(void)
+{
     if (working_copy)
         config_free(working_copy);
     working_copy = nullptr;

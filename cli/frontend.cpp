@@ -49,12 +49,14 @@ constexpr char usage_text[] =
     "config dump [<path>]\n"
     "config dump-public [<path>]\n";
 
-int usage_error() {
+int usage_error()
+{
     print_usage();
     return 1;
 }
 
-int direct_get(const char *path) {
+int direct_get(const char *path)
+{
     unique_config config(config_load());
     if (!config)
         return 1;
@@ -64,7 +66,8 @@ int direct_get(const char *path) {
     return config_error_check(config.get()) ? 2 : 0;
 }
 
-int direct_set(const char *path, const char *value) {
+int direct_set(const char *path, const char *value)
+{
     unique_config config(config_update());
     if (!config)
         return 1;
@@ -75,7 +78,8 @@ int direct_set(const char *path, const char *value) {
 }
 
 // dump, dump-public and json differ only in the text form they print.
-int direct_print(char *(*render)(config_node *), const char *path) {
+int direct_print(char *(*render)(config_node *), const char *path)
+{
     unique_config config(config_load());
     if (!config)
         return 1;
@@ -86,7 +90,8 @@ int direct_print(char *(*render)(config_node *), const char *path) {
     return config_error_check(config.get()) ? 2 : 0;
 }
 
-int direct_map(int argc, char **argv) {
+int direct_map(int argc, char **argv)
+{
     std::string_view name = argv[2];
     const config_map *entry = config_maps;
     while (entry->name && name != entry->name)
@@ -104,7 +109,8 @@ int direct_map(int argc, char **argv) {
 // What the shell's completion offers (share/bash-completion): one
 // candidate per line, paths from the schema and the stored members, values
 // from the schema.  Not in the usage text: people do not type it.
-int direct_complete(const char *path, const char *value) {
+int direct_complete(const char *path, const char *value)
+{
     unique_config config(config_load());
     if (!config)
         return 1;
@@ -116,13 +122,12 @@ int direct_complete(const char *path, const char *value) {
 
 }  // namespace
 
-void print_usage(void) {
-    std::fputs(usage_text, stderr);
-}
+void print_usage(void) { std::fputs(usage_text, stderr); }
 
 namespace {
 
-int dispatch_direct(int argc, char **argv) {
+int dispatch_direct(int argc, char **argv)
+{
 
     std::string_view cmd = argv[1];
     int nargs = argc - 2;
@@ -148,7 +153,8 @@ int dispatch_direct(int argc, char **argv) {
 
 }  // namespace
 
-int run_direct(int argc, char **argv) {
+int run_direct(int argc, char **argv)
+{
     log_init("config", 0, 1);
     int status = dispatch_direct(argc, argv);
     // A value that never reached the caller (a full disk, a closed pipe) is

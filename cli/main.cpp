@@ -15,14 +15,16 @@ namespace {
 
 // The descriptor named by CONFIG_SOCKET, or 0 when no server is started.
 // Plain decimal conversion: text that is not a number reads as 0.
-long config_socket() {
+long config_socket()
+{
     const char *value = std::getenv("CONFIG_SOCKET");
     if (!value)
         return 0;
     return std::strtol(value, nullptr, 10);
 }
 
-int start_server(long fd) {
+int start_server(long fd)
+{
     pid_t pid = fork();
     if (pid < 0)
         return 255;
@@ -44,7 +46,8 @@ int start_server(long fd) {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     // The permission policy grants commands to "/bin/config" whatever name
     // this program was started under.
     static char program_path[] = "/bin/config";

@@ -8,11 +8,7 @@
 extern "C" {
 
 const struct config_map config_maps[] = {
-    {"dnsmasq", map_dnsmasq},
-    {"ipsec", map_ipsec},
-    {"network", map_network},
-    {"pam", map_pam},
-    {nullptr, nullptr},
+    {"dnsmasq", map_dnsmasq}, {"ipsec", map_ipsec}, {"network", map_network},
+    {"pam", map_pam},         {nullptr, nullptr},
 };
-
 }

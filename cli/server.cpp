@@ -37,7 +37,8 @@ constexpr int keep_serving = -1;
 using frame_buffer = std::unique_ptr<uint8_t, anvil_free_deleter>;
 
 // Reads exactly n bytes.  False on end of file or a read error.
-bool read_full(int fd, uint8_t *buf, size_t n) {
+bool read_full(int fd, uint8_t *buf, size_t n)
+{
     while (n > 0) {
         ssize_t got = read(fd, buf, n);
         if (got < 0 && errno == EINTR)
@@ -51,7 +52,8 @@ bool read_full(int fd, uint8_t *buf, size_t n) {
 }
 
 // Writes all n bytes.  False when a write fails or writes nothing.
-bool write_full(int fd, const uint8_t *buf, size_t n) {
+bool write_full(int fd, const uint8_t *buf, size_t n)
+{
     while (n > 0) {
         ssize_t put = write(fd, buf, n);
         if (put < 0 && errno == EINTR)
@@ -68,7 +70,8 @@ bool write_full(int fd, const uint8_t *buf, size_t n) {
     return true;
 }
 
-uint32_t raw_length(const blob_attr *attr) {
+uint32_t raw_length(const blob_attr *attr)
+{
     uint32_t word;
     std::memcpy(&word, attr, sizeof word);
     return be32toh(word) & BLOB_ATTR_LEN_MASK;
@@ -76,7 +79,8 @@ uint32_t raw_length(const blob_attr *attr) {
 
 // Pointers to each "arg" element's text, in place in the frame, then a null
 // entry.  False when an element is not a zero-terminated string.
-bool collect_arguments(blob_attr *arg, std::vector<char *> &argv) {
+bool collect_arguments(blob_attr *arg, std::vector<char *> &argv)
+{
     auto *pos = static_cast<uint8_t *>(blobmsg_data(arg));
     size_t remaining = blobmsg_data_len(arg);
     while (remaining >= header_size) {
@@ -105,7 +109,8 @@ struct reply_buffer {
 
 // Handles one complete frame of length bytes: runs its command and writes
 // the reply.  Returns keep_serving, or the server's exit status.
-int serve_frame(uint8_t *frame, size_t length, int out_fd) {
+int serve_frame(uint8_t *frame, size_t length, int out_fd)
+{
     blob_attr *tb[ATTR_MAX];
     blobmsg_parse(message_policy, ATTR_MAX, tb, frame + header_size,
                   static_cast<unsigned>(length - header_size));
@@ -127,8 +132,8 @@ int serve_frame(uint8_t *frame, size_t length, int out_fd) {
     }
 
     char *raw_text = nullptr;
-    int result = server_command(blobmsg_get_string(tb[ATTR_CMD]),
-                                static_cast<int>(argv.size() - 1), argv.data(), &raw_text);
+    int result = server_command(blobmsg_get_string(tb[ATTR_CMD]), static_cast<int>(argv.size() - 1),
+                                argv.data(), &raw_text);
     unique_text text(raw_text);
     if (text && blobmsg_add_field(&reply.buf, BLOBMSG_TYPE_STRING, "data", text.get(),
                                   static_cast<unsigned>(std::strlen(text.get()) + 1)) != 0) {
@@ -153,7 +158,8 @@ int serve_frame(uint8_t *frame, size_t length, int out_fd) {
 
 }  // namespace
 
-int config_server_loop(int in_fd, int out_fd) {
+int config_server_loop(int in_fd, int out_fd)
+{
     for (;;) {
         uint8_t header[header_size];
         if (!read_full(in_fd, header, sizeof header))
@@ -179,7 +185,8 @@ int config_server_loop(int in_fd, int out_fd) {
     }
 }
 
-int config_server(int fd) {
+int config_server(int fd)
+{
     log_init("config", 0, 1);
     // A peer that hangs up before its reply is a failed write to report,
     // not a reason to die silently.

@@ -12,7 +12,8 @@
 #include "commands.h"
 #include "server.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     static int sink = open("/dev/null", O_WRONLY | O_CLOEXEC);
     int in = memfd_create("fuzz-input", MFD_CLOEXEC);
     if (in < 0 || sink < 0)

@@ -48,8 +48,7 @@ char *file_read(const char *path);
  * text, mode 0644 (see file_create); 1 on success, 0 on failure.  A null
  * text writes an empty file. */
 int file_write(const char *path, const char *text);
-int file_printf(const char *path, const char *fmt, ...)
-    __attribute__((format(printf, 2, 3)));
+int file_printf(const char *path, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 /* Moves the finished temporary file tmp over final atomically (rename).
  * sync != 0: the file's data is flushed to disk first and the directory
  * after the rename.  flags is reserved (0).  Returns 1 on success, 0 when
@@ -108,15 +107,15 @@ int text_is_one_line(const char *text);
  * The output is returned whatever the exit status; null means the program
  * could not be started (not found, not executable) or was killed by a
  * signal, when its output may be cut short. */
-char *_process_capture(int stdin_fd, int stderr_fd, int capture, int reserved,
-                       const char *input, const char *program, ...);
+char *_process_capture(int stdin_fd, int stderr_fd, int capture, int reserved, const char *input,
+                       const char *program, ...);
 /* Starts program with the null-terminated argument list that follows it;
  * descriptors -1 mean inherit.  extra_fd, when not -1, stays open in the
  * child under its own number (every other descriptor the caller opened
  * close-on-exec stays closed).  Returns a handle for process_wait, -1 when
  * the program could not be started (exec failures are detected). */
-int _process_exec_fd(int stdin_fd, int stdout_fd, int stderr_fd, int extra_fd,
-                     const char *program, ...);
+int _process_exec_fd(int stdin_fd, int stdout_fd, int stderr_fd, int extra_fd, const char *program,
+                     ...);
 /* Waits for the child; returns its exit status (0..255), 128+signal when it
  * was killed, -1 for a bad handle. */
 int process_wait(int handle);
@@ -144,8 +143,7 @@ typedef struct escape_pair {
 char *escape(const char *text, const escape_pair *table);
 /* Formats into a new text stored in *result; returns its length, -1 on
  * failure (then *result is null). */
-int xasprintf(char **result, const char *fmt, ...)
-    __attribute__((format(printf, 2, 3)));
+int xasprintf(char **result, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 /* Parses "a.b.c.d/p" (p 0..32, at most two digits); address in network
  * byte order.  A bare "a.b.c.d" is a host: prefix 32.  Each part of the
  * address is decimal 0..255 without leading zeros.  Non-zero on success;

@@ -9,7 +9,7 @@ extern "C" {
 #endif
 
 typedef struct network_node network_node;
-typedef network_node network_t;        /* a model is its root node */
+typedef network_node network_t; /* a model is its root node */
 
 enum network_node_type {
     NETWORK_NODE_ROOT = 0,
@@ -85,7 +85,8 @@ network_node *network_find_parent(network_node *node, int kind);
 network_node *network_find_device(network_node *root, config_node *config);
 /* The protocol node of one family ("ipv4" or "ipv6") of the interface built
  * from interface_config; null when the interface has none. */
-network_node *network_find_proto(network_t *model, config_node *interface_config, const char *family);
+network_node *network_find_proto(network_t *model, config_node *interface_config,
+                                 const char *family);
 /* The node of the kind inside subtree built from config (e.g. the bond
  * slave for a member device), or null. */
 network_node *network_find(network_node *subtree, int kind, config_node *config);

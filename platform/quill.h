@@ -29,7 +29,7 @@ extern "C" {
 #endif
 
 typedef struct config_node config_node;
-typedef config_node config_t;          /* a handle is its root node */
+typedef config_node config_t; /* a handle is its root node */
 typedef struct schema_node schema_node;
 
 /* File record of config_load_file / config_update_file: nine slots, all
@@ -39,7 +39,7 @@ typedef struct config_file_record {
     uintptr_t reserved2, reserved3;
     const char *schema_file; /* slot 4: schema file, null/"" = built-in */
     uintptr_t reserved5, reserved6, reserved7;
-    const char *baked_file;  /* slot 8: factory defaults, null/"" = none */
+    const char *baked_file; /* slot 8: factory defaults, null/"" = none */
     uintptr_t reserved9;
 } config_file_record;
 
@@ -58,7 +58,7 @@ typedef struct config_file_record {
  * line and column) named.  Every copy commits to the file named in the
  * comment; a copy opened without the lock is refused at commit when that
  * file changed after it was opened. */
-config_t *config_load(void);          /* /etc/config/config.json */
+config_t *config_load(void); /* /etc/config/config.json */
 /* The same, holding the exclusive lock /etc/config/config.lock from before
  * the read until config_free: concurrent updaters run one after the other
  * and none loses the other's changes. */
@@ -86,8 +86,8 @@ int config_validate(config_t *c, config_report_fn report, void *ctx); /* 1 valid
  * it, renames it over the file and flushes the directory: a failed or
  * interrupted commit leaves the file exactly as it was.  Only values that
  * differ from the defaults are written.  The copy stays usable. */
-int config_commit(config_t *c);        /* 1 committed */
-int config_commit_force(config_t *c);  /* no validation, no changed-file check */
+int config_commit(config_t *c);       /* 1 committed */
+int config_commit_force(config_t *c); /* no validation, no changed-file check */
 /* Why the last commit of c was refused when validation was not the reason
  * (the file changed since it was loaded, the lock or the write failed), as
  * a new text "FILE: reason; commit refused"; null when the last commit

@@ -15,8 +15,8 @@ extern "C" {
 #endif
 
 typedef struct tallo_entry {
-    char *key;   /* full key */
-    char *name;  /* last part of the key */
+    char *key;  /* full key */
+    char *name; /* last part of the key */
     char *value;
 } tallo_entry;
 
@@ -51,7 +51,8 @@ int tallo_edit_start(void);
 int tallo_edit_commit(void);
 /* Keys must be non-empty dot paths without empty parts ("a..b" is refused). */
 int tallo_set_string(const char *key, const char *value);
-int tallo_set_string_pathf(const char *value, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+int tallo_set_string_pathf(const char *value, const char *fmt, ...)
+    __attribute__((format(printf, 2, 3)));
 /* Removes the key and everything below it. */
 int tallo_delete(const char *key);
 

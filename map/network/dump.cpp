@@ -7,32 +7,51 @@
 namespace {
 
 const char *const node_names[] = {
-    "NETWORK_NODE_ROOT",        "NETWORK_NODE_NAMESPACE",   "NETWORK_NODE_DEVICE",
-    "NETWORK_NODE_INTERFACE",   "NETWORK_NODE_PROTO",       "NETWORK_NODE_BRIDGE_PORT",
-    "NETWORK_NODE_BOND_SLAVE",  "NETWORK_NODE_RADIO",       "NETWORK_NODE_MODEM",
+    "NETWORK_NODE_ROOT",       "NETWORK_NODE_NAMESPACE", "NETWORK_NODE_DEVICE",
+    "NETWORK_NODE_INTERFACE",  "NETWORK_NODE_PROTO",     "NETWORK_NODE_BRIDGE_PORT",
+    "NETWORK_NODE_BOND_SLAVE", "NETWORK_NODE_RADIO",     "NETWORK_NODE_MODEM",
 };
 
 // Value 12 is unused by the model and has no name.
 const char *const device_names[] = {
-    "NETWORK_DEVICE_LOOPBACK", "NETWORK_DEVICE_ETHERNET", "NETWORK_DEVICE_VNET",
-    "NETWORK_DEVICE_WLAN",     "NETWORK_DEVICE_VLAN",     "NETWORK_DEVICE_BRIDGE",
-    "NETWORK_DEVICE_BOND",     "NETWORK_DEVICE_OPENVPN",  "NETWORK_DEVICE_IPSEC",
-    "NETWORK_DEVICE_IPTUNNEL", "NETWORK_DEVICE_VRRP",     "NETWORK_DEVICE_L2TPETH",
-    nullptr,                   "NETWORK_DEVICE_MACSEC",
+    "NETWORK_DEVICE_LOOPBACK",
+    "NETWORK_DEVICE_ETHERNET",
+    "NETWORK_DEVICE_VNET",
+    "NETWORK_DEVICE_WLAN",
+    "NETWORK_DEVICE_VLAN",
+    "NETWORK_DEVICE_BRIDGE",
+    "NETWORK_DEVICE_BOND",
+    "NETWORK_DEVICE_OPENVPN",
+    "NETWORK_DEVICE_IPSEC",
+    "NETWORK_DEVICE_IPTUNNEL",
+    "NETWORK_DEVICE_VRRP",
+    "NETWORK_DEVICE_L2TPETH",
+    nullptr,
+    "NETWORK_DEVICE_MACSEC",
 };
 
 // Values 16 and 18 are unused by the model and have no name.
 const char *const interface_names[] = {
-    "NETWORK_INTERFACE_ETHERNET",     "NETWORK_INTERFACE_STATIC",
-    "NETWORK_INTERFACE_DHCP",         "NETWORK_INTERFACE_DHCPV6",
-    "NETWORK_INTERFACE_PREFIX_DELEGATION", "NETWORK_INTERFACE_VELMO",
-    "NETWORK_INTERFACE_MODEM",        "NETWORK_INTERFACE_DIALIN",
-    "NETWORK_INTERFACE_NEMO",         "NETWORK_INTERFACE_OPENVPN",
-    "NETWORK_INTERFACE_IPSEC",        "NETWORK_INTERFACE_PPPOE",
-    "NETWORK_INTERFACE_PASSTHROUGH",  "NETWORK_INTERFACE_PASSTHROUGH4",
-    "NETWORK_INTERFACE_PASSTHROUGH6", "NETWORK_INTERFACE_HOTSPOT",
-    nullptr,                          "NETWORK_INTERFACE_PPPOL2TP",
-    nullptr,                          "NETWORK_INTERFACE_PPP_DIALIN",
+    "NETWORK_INTERFACE_ETHERNET",
+    "NETWORK_INTERFACE_STATIC",
+    "NETWORK_INTERFACE_DHCP",
+    "NETWORK_INTERFACE_DHCPV6",
+    "NETWORK_INTERFACE_PREFIX_DELEGATION",
+    "NETWORK_INTERFACE_VELMO",
+    "NETWORK_INTERFACE_MODEM",
+    "NETWORK_INTERFACE_DIALIN",
+    "NETWORK_INTERFACE_NEMO",
+    "NETWORK_INTERFACE_OPENVPN",
+    "NETWORK_INTERFACE_IPSEC",
+    "NETWORK_INTERFACE_PPPOE",
+    "NETWORK_INTERFACE_PASSTHROUGH",
+    "NETWORK_INTERFACE_PASSTHROUGH4",
+    "NETWORK_INTERFACE_PASSTHROUGH6",
+    "NETWORK_INTERFACE_HOTSPOT",
+    nullptr,
+    "NETWORK_INTERFACE_PPPOL2TP",
+    nullptr,
+    "NETWORK_INTERFACE_PPP_DIALIN",
 };
 
 template <size_t N>
@@ -69,7 +88,8 @@ void network_dump(network_node *node, int depth)
     int kind = network_type(node);
     if (kind == NETWORK_NODE_DEVICE) {
         network_dump_line(depth, "type: %s\n", "NETWORK_NODE_DEVICE");
-        network_dump_line(depth, "device type: %s\n", network_device_type_name(network_device_type(node)));
+        network_dump_line(depth, "device type: %s\n",
+                          network_device_type_name(network_device_type(node)));
     } else if (kind == NETWORK_NODE_INTERFACE || kind == NETWORK_NODE_PROTO) {
         network_dump_line(depth, "type: %s\n", network_node_type_name(kind));
         network_dump_line(depth, "interface type: %s\n",
@@ -90,5 +110,4 @@ void network_dump(network_node *node, int depth)
         network_dump(child, depth + 1);
     network_dump_line(depth + 1, "----------\n");
 }
-
 }

@@ -176,10 +176,7 @@ int file_write_data(const char *path, const char *data, size_t len, int flags)
     return write_all(path, data, len, flags);
 }
 
-int text_is_one_line(const char *text)
-{
-    return !text || !strpbrk(text, "\n\r") ? 1 : 0;
-}
+int text_is_one_line(const char *text) { return !text || !strpbrk(text, "\n\r") ? 1 : 0; }
 
 int file_replace(int sync, const char *tmp, const char *final, int)
 {

@@ -227,8 +227,8 @@ char *_process_capture(int stdin_fd, int stderr_fd, int, int, const char *input,
     return strdup(text.c_str());
 }
 
-int _process_exec_fd(int stdin_fd, int stdout_fd, int stderr_fd, int extra_fd,
-                     const char *program, ...)
+int _process_exec_fd(int stdin_fd, int stdout_fd, int stderr_fd, int extra_fd, const char *program,
+                     ...)
 {
     if (!program)
         return -1;

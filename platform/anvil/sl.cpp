@@ -81,10 +81,7 @@ sl_list *sl_split(const char *text, char sep)
     return list;
 }
 
-size_t sl_len(const sl_list *list)
-{
-    return list ? list->items.size() : 0;
-}
+size_t sl_len(const sl_list *list) { return list ? list->items.size() : 0; }
 
 const char *sl_get(const sl_list *list, size_t i)
 {
@@ -121,9 +118,6 @@ char *sl_join(const sl_list *list, const char *sep)
     return strdup(out.c_str());
 }
 
-void sl_free(sl_list *list)
-{
-    std::unique_ptr<sl_list> owner(list);
-}
+void sl_free(sl_list *list) { std::unique_ptr<sl_list> owner(list); }
 
 }  // extern "C"

@@ -47,7 +47,9 @@ void prune(config_node *n)
 
 const char *container_word(const schema_node *s)
 {
-    return s->type == SCHEMA_ARRAY ? "an array" : s->type == SCHEMA_COLLECTION ? "a collection" : "an object";
+    return s->type == SCHEMA_ARRAY        ? "an array"
+           : s->type == SCHEMA_COLLECTION ? "a collection"
+                                          : "an object";
 }
 
 }  // namespace
@@ -112,7 +114,7 @@ char *config_new(config_node *node, const char *path)
         size_t count = 0;
         for (auto &c : target->children)
             count += !c->implicit;
-        while (target->children.size() > count) {  /* left-overs of refused edits */
+        while (target->children.size() > count) { /* left-overs of refused edits */
             config_node *left = target->children.back();
             detach(left);
             target->h->release(left);
@@ -160,8 +162,9 @@ int config_new_key(config_node *node, const char *path, const char *key)
     else if ((existing = find_child(target, k)) && !existing->implicit)
         problem = "already exists";
     if (problem) {
-        flag_error(node, where + (target->schema->type == SCHEMA_COLLECTION ? "." + std::string(k) : "") +
-                             ": " + problem);
+        flag_error(node,
+                   where + (target->schema->type == SCHEMA_COLLECTION ? "." + std::string(k) : "") +
+                       ": " + problem);
         prune(target);
         return 0;
     }
@@ -187,7 +190,7 @@ int config_delete(config_node *node, const char *path)
         flag_error(node, "the whole configuration cannot be deleted");
         return 0;
     }
-    if (target->implicit)  /* already at its default */
+    if (target->implicit) /* already at its default */
         return 1;
     save_snapshot(node->h);
     detach(target);

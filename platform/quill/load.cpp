@@ -293,7 +293,7 @@ struct tree_builder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, tree_build
     bool RawNumber(const char *, rapidjson::SizeType len, bool)
     {
         const char *at = in->src_;
-        if (*at != '-' && (*at < '0' || *at > '9'))  /* the reader moved ours along */
+        if (*at != '-' && (*at < '0' || *at > '9')) /* the reader moved ours along */
             at -= len;
         number_len = len;
         bool ok = value({at, len});
@@ -441,7 +441,7 @@ std::unique_ptr<char[]> read_text(int fd, size_t size_hint, size_t &size, std::s
     auto buf = std::make_unique_for_overwrite<char[]>(room + 1);
     size = 0;
     for (;;) {
-        if (size == room) {  /* the file grew since it was measured */
+        if (size == room) { /* the file grew since it was measured */
             if (room > CONFIG_FILE_SIZE_MAX) {
                 reason = too_large();
                 return nullptr;
@@ -514,7 +514,7 @@ bool parse_into(handle *h, const char *name, int fd, size_t size_hint)
     else if (!r)
         log_error("%s:%s: malformed JSON: %s", name, position_in_file(fd, r.Offset()).c_str(),
                   rapidjson::GetParseError_En(r.Code()));
-    else if (in.Tell() < size)  /* a NUL byte ends the reader early */
+    else if (in.Tell() < size) /* a NUL byte ends the reader early */
         log_error("%s:%s: malformed JSON: NUL byte in the file", name,
                   position_in_file(fd, in.Tell()).c_str());
     else
@@ -522,17 +522,17 @@ bool parse_into(handle *h, const char *name, int fd, size_t size_hint)
     if (!ok)
         h->root.children = {};
     else
-        h->file_text = std::move(text);  /* the tree's texts point into it */
+        h->file_text = std::move(text); /* the tree's texts point into it */
     return ok;
 }
 
 struct open_spec {
-    const char *file = nullptr;       /* bound file (commit target) */
-    const char *source = nullptr;     /* read from here; null: defaults */
+    const char *file = nullptr;   /* bound file (commit target) */
+    const char *source = nullptr; /* read from here; null: defaults */
     const char *schema_file = nullptr;
     const char *baked_file = nullptr; /* read when source is missing */
     bool lock = false;
-    bool source_required = false;     /* a missing source is an error */
+    bool source_required = false; /* a missing source is an error */
 };
 
 config_t *open_copy(const open_spec &spec)

@@ -133,7 +133,8 @@ private:
     network_node *device(network_node *parent, int type, std::string key, std::string name,
                          config_node *config)
     {
-        network_node *n = add(parent, NETWORK_NODE_DEVICE, std::move(key), device_name(std::move(name)), config);
+        network_node *n =
+            add(parent, NETWORK_NODE_DEVICE, std::move(key), device_name(std::move(name)), config);
         n->device_type = type;
         m->device_of.emplace(config, n);
         remember(config);
@@ -143,7 +144,8 @@ private:
     network_node *interface(network_node *parent, int type, std::string key, std::string name,
                             std::string interface_name, config_node *config)
     {
-        network_node *n = add(parent, NETWORK_NODE_INTERFACE, std::move(key), std::move(name), config);
+        network_node *n =
+            add(parent, NETWORK_NODE_INTERFACE, std::move(key), std::move(name), config);
         n->interface_type = type;
         n->interface_name = std::move(interface_name);
         m->interface_of.emplace(config, n);
@@ -218,8 +220,8 @@ private:
                         parent = it->second;
                 device(parent, NETWORK_DEVICE_WLAN, key, key, d);
             } else {
-                device(root, type == "loopback" ? NETWORK_DEVICE_LOOPBACK : NETWORK_DEVICE_ETHERNET, key,
-                       key, d);
+                device(root, type == "loopback" ? NETWORK_DEVICE_LOOPBACK : NETWORK_DEVICE_ETHERNET,
+                       key, key, d);
             }
         });
     }
@@ -281,7 +283,8 @@ private:
         // interface id that the IPsec generator gives the tunnel.
         int ordinal = 0;
         for_each_member(root_config, "vpn.ipsec.tunnel", [&](config_node *t, std::string key) {
-            network_node *dev = device(root, NETWORK_DEVICE_IPSEC, key, "ipsec" + std::to_string(++ordinal), t);
+            network_node *dev =
+                device(root, NETWORK_DEVICE_IPSEC, key, "ipsec" + std::to_string(++ordinal), t);
             std::string name = "ipsec_" + key;
             interface(dev, NETWORK_INTERFACE_IPSEC, key, name, name, t);
         });
@@ -312,9 +315,10 @@ private:
                     later.emplace_back(config, std::move(key));
                     continue;
                 }
-                std::string name = type == NETWORK_DEVICE_VLAN
-                                       ? base->name + "." + std::to_string(config_get_int(config, "vid"))
-                                       : "vrrp_" + key;
+                std::string name =
+                    type == NETWORK_DEVICE_VLAN
+                        ? base->name + "." + std::to_string(config_get_int(config, "vid"))
+                        : "vrrp_" + key;
                 device(base, type, key, name, config);
             }
             if (later.size() == pending.size())
@@ -372,7 +376,8 @@ private:
             } else if (type == "dialin") {
                 interface(parent, NETWORK_INTERFACE_DIALIN, key, key, key, c);
             } else if (type == "passthrough") {
-                network_node *n = interface(parent, NETWORK_INTERFACE_PASSTHROUGH, key, key, key, c);
+                network_node *n =
+                    interface(parent, NETWORK_INTERFACE_PASSTHROUGH, key, key, key, c);
                 if (has4)
                     proto(n, "ipv4", NETWORK_INTERFACE_PASSTHROUGH4, v4);
                 if (has6)
@@ -406,8 +411,9 @@ private:
         for_each_member(root_config, "vpn.l2tp", [&](config_node *service, std::string skey) {
             for (const char *role : {"lac", "lns"})
                 for_each_member(service, role, [&](config_node *c, std::string key) {
-                    interface(root, NETWORK_INTERFACE_PPPOL2TP, key, device_name("l2tp_" + skey + "_" + key),
-                              "l2tp_" + skey + "_" + key, c);
+                    interface(root, NETWORK_INTERFACE_PPPOL2TP, key,
+                              device_name("l2tp_" + skey + "_" + key), "l2tp_" + skey + "_" + key,
+                              c);
                 });
         });
         for_each_member(root_config, "serial", [&](config_node *port, std::string key) {
@@ -511,7 +517,8 @@ network_node *network_find_device(network_node *root, config_node *config)
     return it == map.end() ? nullptr : it->second;
 }
 
-network_node *network_find_proto(network_t *model, config_node *interface_config, const char *family)
+network_node *network_find_proto(network_t *model, config_node *interface_config,
+                                 const char *family)
 {
     if (!model || !interface_config || !family)
         return nullptr;
@@ -529,7 +536,8 @@ network_node *network_find(network_node *subtree, int kind, config_node *config)
 {
     if (!subtree || !config)
         return nullptr;
-    for (network_node *n = network_first_type(subtree, kind); n; n = network_next_type(subtree, n, kind))
+    for (network_node *n = network_first_type(subtree, kind); n;
+         n = network_next_type(subtree, n, kind))
         if (n->config == config)
             return n;
     return nullptr;

@@ -106,7 +106,8 @@ const schema_node *schema_at(const schema_node *s, std::string_view path, bool *
             s = valid_collection_key(seg) ? s->item : nullptr;
         else if (s->type == SCHEMA_ARRAY) {
             int64_t i;
-            s = !seg.empty() && seg[0] >= '0' && seg[0] <= '9' && parse_int(seg, i) ? s->item : nullptr;
+            s = !seg.empty() && seg[0] >= '0' && seg[0] <= '9' && parse_int(seg, i) ? s->item
+                                                                                    : nullptr;
         } else
             s = nullptr;
         hidden = hidden || (s && (s->flags & SCHEMA_PRIVATE));

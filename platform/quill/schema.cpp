@@ -22,9 +22,9 @@ namespace quill {
 namespace {
 
 const char *const type_names[SCHEMA_TYPE_COUNT] = {
-    "object", "collection", "array", "string", "boolean", "integer",
-    "number", "duration", "enum", "reference", "ipv4", "ipv6", "ip",
-    "ipv4-prefix", "ipv6-prefix", "ip-prefix", "mac", "hostname",
+    "object", "collection",  "array",       "string",    "boolean", "integer",
+    "number", "duration",    "enum",        "reference", "ipv4",    "ipv6",
+    "ip",     "ipv4-prefix", "ipv6-prefix", "ip-prefix", "mac",     "hostname",
 };
 
 /* Description as parsed, before it is flattened. */
@@ -557,7 +557,8 @@ bool value_check(const schema_node *s, std::string_view text, std::string &reaso
             reason = "invalid UTF-8 in a value";
             return false;
         }
-        if (!(s->flags & SCHEMA_MULTILINE) && text.find_first_of("\r\n") != std::string_view::npos) {
+        if (!(s->flags & SCHEMA_MULTILINE) &&
+            text.find_first_of("\r\n") != std::string_view::npos) {
             reason = "line break in a one-line string";
             return false;
         }
@@ -627,8 +628,8 @@ bool value_check(const schema_node *s, std::string_view text, std::string &reaso
         if (text.empty() || (text.substr(0, prefix.size()) == prefix &&
                              valid_collection_key(text.substr(prefix.size()))))
             return true;
-        reason = "not a reference to a member of " + std::string(s->target) + " (" + prefix +
-                 "<key>)";
+        reason =
+            "not a reference to a member of " + std::string(s->target) + " (" + prefix + "<key>)";
         return false;
     }
     case SCHEMA_IPV4:

@@ -48,16 +48,16 @@ enum schema_flag : uint8_t {
 struct schema_node {
     uint8_t type;
     uint8_t flags;
-    uint16_t nvalues;             /* enum: number of allowed values */
-    uint16_t nchildren;           /* object: number of members */
-    uint16_t key_len;             /* length of key (compared before the text) */
-    const char *key;              /* member name in the parent object, or null */
-    const char *def;              /* default as text, or null */
-    const char *target;           /* reference: dot path of the collection */
-    const schema_node *children;  /* object: members, in description order */
-    const schema_node *item;      /* collection member / array element */
-    const char *const *values;    /* enum: allowed values */
-    double min, max;              /* integer/number/string(max) limits */
+    uint16_t nvalues;            /* enum: number of allowed values */
+    uint16_t nchildren;          /* object: number of members */
+    uint16_t key_len;            /* length of key (compared before the text) */
+    const char *key;             /* member name in the parent object, or null */
+    const char *def;             /* default as text, or null */
+    const char *target;          /* reference: dot path of the collection */
+    const schema_node *children; /* object: members, in description order */
+    const schema_node *item;     /* collection member / array element */
+    const char *const *values;   /* enum: allowed values */
+    double min, max;             /* integer/number/string(max) limits */
 };
 
 namespace quill {

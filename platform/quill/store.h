@@ -89,33 +89,33 @@ constexpr uint32_t large_slots_from = 256;
 
 struct handle {
     config_node root;
-    std::unique_ptr<schema_set> own_schema;  /* a schema file named at load */
-    std::string file;                        /* where a commit writes */
+    std::unique_ptr<schema_set> own_schema; /* a schema file named at load */
+    std::string file;                       /* where a commit writes */
     std::string lock_file;
-    int lock_fd = -1;                        /* held from load to free */
+    int lock_fd = -1; /* held from load to free */
     bool error = false;
-    std::string refusal;                     /* why the last commit failed, but for validation */
-    file_id base;                            /* the file as it was loaded */
+    std::string refusal; /* why the last commit failed, but for validation */
+    file_id base;        /* the file as it was loaded */
     bool have_snapshot = false;
-    child_list snapshot;                     /* the tree before the first edit */
+    child_list snapshot; /* the tree before the first edit */
     /* Nodes live in one arena per copy: loading a large file costs a few
      * block allocations instead of one per node.  Nodes dropped by edits
      * go to a free list and are reused. */
     std::vector<std::unique_ptr<config_node[]>> arena;
-    config_node *arena_block = nullptr;      /* the newest block */
+    config_node *arena_block = nullptr; /* the newest block */
     size_t arena_used = 0, arena_room = 0;
     std::vector<config_node *> free_nodes;
     /* Arrays of child pointers: small ones share blocks, large ones have
      * their own, given back when a larger one replaces them. */
     std::vector<std::unique_ptr<config_node *[]>> slot_blocks;
-    config_node **slot_block = nullptr;      /* the newest shared block */
+    config_node **slot_block = nullptr; /* the newest shared block */
     size_t slots_used = 0, slots_room = 0;
     std::vector<std::unique_ptr<config_node *[]>> large_slots;
-    std::vector<member_index> indexes;       /* made when first needed */
+    std::vector<member_index> indexes; /* made when first needed */
     std::vector<std::unique_ptr<char[]>> text_blocks;
-    std::unique_ptr<char[]> file_text;        /* the file as read, rewritten in place */
+    std::unique_ptr<char[]> file_text; /* the file as read, rewritten in place */
     size_t text_used = 0, text_room = 0;
-    std::vector<const char *> index_keys;     /* "0", "1", ... of array elements */
+    std::vector<const char *> index_keys; /* "0", "1", ... of array elements */
     /* Called for every node of a file: the common case is inline. */
     config_node *make_node()
     {
@@ -154,8 +154,8 @@ std::string full_path(const config_node *n, std::string_view path);
 
 /* ---- path walk -------------------------------------------------------- */
 enum walk_mode {
-    WALK_READ,    /* existing members; schema-known members appear as implicit */
-    WALK_CREATE,  /* also creates collection members and the next array element */
+    WALK_READ,   /* existing members; schema-known members appear as implicit */
+    WALK_CREATE, /* also creates collection members and the next array element */
 };
 enum walk_result { WALK_FOUND, WALK_UNKNOWN, WALK_ABSENT, WALK_BAD_KEY };
 /* Walks path from n.  On failure, failed is the path prefix that could not

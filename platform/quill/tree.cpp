@@ -85,7 +85,7 @@ const char *handle::keep(std::string_view text)
             char *own = text_blocks.back().get();
             memcpy(own, text.data(), text.size());
             own[text.size()] = 0;
-            if (text_blocks.size() > 1)  /* keep filling the shared block */
+            if (text_blocks.size() > 1) /* keep filling the shared block */
                 std::swap(text_blocks.back(), text_blocks[text_blocks.size() - 2]);
             return own;
         }
@@ -431,7 +431,7 @@ walk_result walk(config_node *n, std::string_view path, walk_mode mode, config_n
             dot = path.size();
         std::string_view seg(path.data() + pos, dot - pos);
         pos = dot + 1;
-        if (dot + 1 == path.size())  /* trailing dot */
+        if (dot + 1 == path.size()) /* trailing dot */
             return stop(WALK_UNKNOWN);
         const schema_node *s = cur->schema;
         config_node *child = nullptr;
@@ -465,7 +465,7 @@ walk_result walk(config_node *n, std::string_view path, walk_mode mode, config_n
             if (size_t(index) < count)
                 child = cur->children[index];
             else if (size_t(index) == count && mode == WALK_CREATE) {
-                if (cur->children.size() > count)  /* a left-over of a refused edit */
+                if (cur->children.size() > count) /* a left-over of a refused edit */
                     child = cur->children[count];
                 else
                     child = add_child(cur, s->item, seg, true);

@@ -57,7 +57,8 @@ bool json_number(std::string_view t)
     return i == n;
 }
 
-template <class W> void write_scalar(W &w, const config_node *n)
+template <class W>
+void write_scalar(W &w, const config_node *n)
 {
     std::string_view t = scalar_text(n);
     switch (n->schema->type) {
@@ -94,7 +95,8 @@ template <class W> void write_scalar(W &w, const config_node *n)
     w.String(t.data(), rapidjson::SizeType(t.size()));
 }
 
-template <class W> void write_node(W &w, const config_node *n)
+template <class W>
+void write_node(W &w, const config_node *n)
 {
     switch (n->schema->type) {
     case SCHEMA_OBJECT:
@@ -170,7 +172,7 @@ bool written(const config_node *n)
         return false;
     const config_node *p = n->parent;
     if (!p || p->schema->type != SCHEMA_OBJECT)
-        return true;  /* the root, collection members and array elements */
+        return true; /* the root, collection members and array elements */
     switch (n->schema->type) {
     case SCHEMA_OBJECT:
         for (auto &c : n->children)
@@ -218,8 +220,7 @@ bool validate_node(const config_node *n,
         report(ctx, node_path(n), reason);
         return false;
     }
-    if (n->schema->type == SCHEMA_REFERENCE && *n->text &&
-        !resolve_reference(n, n->text)) {
+    if (n->schema->type == SCHEMA_REFERENCE && *n->text && !resolve_reference(n, n->text)) {
         /* A report may reach a log or a peer: a private value stays out. */
         report(ctx, node_path(n),
                is_private(n) ? std::string("reference to a missing member of ") + n->schema->target
@@ -396,7 +397,7 @@ char *dump(config_node *node, bool is_public)
     std::string out;
     dump_node(out, node, node_path(node), masked, is_public);
     if (!out.empty())
-        out.pop_back();  /* the caller ends the last line */
+        out.pop_back(); /* the caller ends the last line */
     return new_text(out);
 }
 

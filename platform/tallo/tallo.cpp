@@ -107,8 +107,7 @@ bool exec(const char *sql)
 // Creates every missing directory above path.
 void make_parents(const std::string &path)
 {
-    for (size_t at = path.find('/', 1); at != std::string::npos;
-         at = path.find('/', at + 1)) {
+    for (size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1)) {
         std::string dir = path.substr(0, at);
         if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
             return;
@@ -196,8 +195,8 @@ bool writable_key(const char *key, bool has_value = true)
 
 // Binds the half-open range of keys strictly below prefix: "p." .. "p/"
 // ('/' follows '.').  An empty prefix covers every key.
-void bind_below(sqlite3_stmt *s, int first, const std::string &prefix,
-                std::string &lo, std::string &hi)
+void bind_below(sqlite3_stmt *s, int first, const std::string &prefix, std::string &lo,
+                std::string &hi)
 {
     if (prefix.empty()) {
         lo = "";
@@ -277,9 +276,8 @@ bool dump(const std::string &prefix, entry_list &out)
         }
         if (!scan_below(prefix, out))
             return false;
-        std::sort(out.begin(), out.end(), [](const auto &a, const auto &b) {
-            return key_less(a.first, b.first);
-        });
+        std::sort(out.begin(), out.end(),
+                  [](const auto &a, const auto &b) { return key_less(a.first, b.first); });
     } catch (...) {
         return false;
     }
@@ -292,10 +290,7 @@ std::string last_error() { return error_text(); }
 
 extern "C" {
 
-int tallo_init(void)
-{
-    return open_db() ? 0 : -1;
-}
+int tallo_init(void) { return open_db() ? 0 : -1; }
 
 void tallo_deinit(void)
 {
@@ -362,9 +357,8 @@ sl_list *tallo_keys(const char *key)
         std::vector<std::string> names;
         for (const auto &r : rows)
             names.push_back(child_name(prefix, r.first));
-        std::sort(names.begin(), names.end(), [](const auto &a, const auto &b) {
-            return tallo::natural_compare(a, b) < 0;
-        });
+        std::sort(names.begin(), names.end(),
+                  [](const auto &a, const auto &b) { return tallo::natural_compare(a, b) < 0; });
         names.erase(std::unique(names.begin(), names.end()), names.end());
         sl_list *list = nullptr;
         for (const auto &n : names)
@@ -394,16 +388,13 @@ tallo_entry **tallo_get_entries(const char *key, int, int, int)
         if (!scan_below(prefix, rows))
             return nullptr;
         std::erase_if(rows, [&](const auto &r) {
-            return r.first.find('.', prefix.empty() ? 0 : prefix.size() + 1) !=
-                   std::string::npos;
+            return r.first.find('.', prefix.empty() ? 0 : prefix.size() + 1) != std::string::npos;
         });
         if (rows.empty())
             return nullptr;
-        std::sort(rows.begin(), rows.end(), [](const auto &a, const auto &b) {
-            return tallo::key_less(a.first, b.first);
-        });
-        auto **list = static_cast<tallo_entry **>(
-            calloc(rows.size() + 1, sizeof(tallo_entry *)));
+        std::sort(rows.begin(), rows.end(),
+                  [](const auto &a, const auto &b) { return tallo::key_less(a.first, b.first); });
+        auto **list = static_cast<tallo_entry **>(calloc(rows.size() + 1, sizeof(tallo_entry *)));
         if (!list)
             return nullptr;
         for (size_t i = 0; i < rows.size(); ++i) {

@@ -74,12 +74,11 @@ bool blob_buf_grow(struct blob_buf *buf, int required)
     return true;
 }
 
-static struct blob_attr *blob_add(struct blob_buf *buf, struct blob_attr *pos, int id,
-                                  int payload)
+static struct blob_attr *blob_add(struct blob_buf *buf, struct blob_attr *pos, int id, int payload)
 {
     int offset = attr_to_offset(buf, pos);
-    long required = (long)(offset - BLOB_COOKIE) + (long)sizeof(struct blob_attr) +
-                    payload - buf->buflen;
+    long required =
+        (long)(offset - BLOB_COOKIE) + (long)sizeof(struct blob_attr) + payload - buf->buflen;
     struct blob_attr *attr;
 
     if (payload < 0 || payload > BLOB_ATTR_LEN_MASK)
@@ -213,7 +212,8 @@ static bool blob_parse_attr(struct blob_attr *attr, size_t attr_len, struct blob
 
     if (info) {
         unsigned int type = info[id].type;
-        if (type < BLOB_ATTR_LAST && !blob_check_type(blob_data(attr), (unsigned int)len, (int)type))
+        if (type < BLOB_ATTR_LAST &&
+            !blob_check_type(blob_data(attr), (unsigned int)len, (int)type))
             return false;
         if (info[id].minlen && len < info[id].minlen)
             return false;
@@ -244,15 +244,16 @@ int blob_parse_untrusted(struct blob_attr *attr, size_t attr_len, struct blob_at
 
     memset(data, 0, sizeof(struct blob_attr *) * (size_t)max);
     rem = blob_len(attr);
-    __blob_for_each_attr(pos, blob_data(attr), rem) {
+    __blob_for_each_attr(pos, blob_data(attr), rem)
+    {
         if (blob_parse_attr(pos, rem, data, info, max))
             found++;
     }
     return found;
 }
 
-int blob_parse(struct blob_attr *attr, struct blob_attr **data,
-               const struct blob_attr_info *info, int max)
+int blob_parse(struct blob_attr *attr, struct blob_attr **data, const struct blob_attr_info *info,
+               int max)
 {
     if (!attr)
         return 0;

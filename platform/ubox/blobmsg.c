@@ -4,12 +4,9 @@
 #include <errno.h>
 
 static const int blob_type[__BLOBMSG_TYPE_LAST] = {
-    [BLOBMSG_TYPE_INT8] = BLOB_ATTR_INT8,
-    [BLOBMSG_TYPE_INT16] = BLOB_ATTR_INT16,
-    [BLOBMSG_TYPE_INT32] = BLOB_ATTR_INT32,
-    [BLOBMSG_TYPE_INT64] = BLOB_ATTR_INT64,
-    [BLOBMSG_TYPE_DOUBLE] = BLOB_ATTR_DOUBLE,
-    [BLOBMSG_TYPE_STRING] = BLOB_ATTR_STRING,
+    [BLOBMSG_TYPE_INT8] = BLOB_ATTR_INT8,     [BLOBMSG_TYPE_INT16] = BLOB_ATTR_INT16,
+    [BLOBMSG_TYPE_INT32] = BLOB_ATTR_INT32,   [BLOBMSG_TYPE_INT64] = BLOB_ATTR_INT64,
+    [BLOBMSG_TYPE_DOUBLE] = BLOB_ATTR_DOUBLE, [BLOBMSG_TYPE_STRING] = BLOB_ATTR_STRING,
     [BLOBMSG_TYPE_UNSPEC] = BLOB_ATTR_BINARY,
 };
 
@@ -90,7 +87,8 @@ int blobmsg_check_array_len(const struct blob_attr *attr, int type, size_t blob_
         return -1;
     }
 
-    blobmsg_for_each_attr(cur, attr, rem) {
+    blobmsg_for_each_attr(cur, attr, rem)
+    {
         if (type != BLOBMSG_TYPE_UNSPEC && blobmsg_type(cur) != type)
             return -1;
         if (!blobmsg_check_attr_len(cur, name, rem))
@@ -105,8 +103,8 @@ int blobmsg_check_array(const struct blob_attr *attr, int type)
     return blobmsg_check_array_len(attr, type, blob_raw_len_sane(attr) ? blob_raw_len(attr) : 0);
 }
 
-int blobmsg_parse_array(const struct blobmsg_policy *policy, int policy_len,
-                        struct blob_attr **tb, void *data, unsigned int len)
+int blobmsg_parse_array(const struct blobmsg_policy *policy, int policy_len, struct blob_attr **tb,
+                        void *data, unsigned int len)
 {
     struct blob_attr *attr;
     size_t rem = len;
@@ -116,10 +114,12 @@ int blobmsg_parse_array(const struct blobmsg_policy *policy, int policy_len,
     if (!data || !len)
         return -EINVAL;
 
-    __blob_for_each_attr(attr, data, rem) {
+    __blob_for_each_attr(attr, data, rem)
+    {
         if (i >= policy_len)
             break;
-        if (policy[i].type != BLOBMSG_TYPE_UNSPEC && blob_id(attr) != (unsigned int)policy[i].type) {
+        if (policy[i].type != BLOBMSG_TYPE_UNSPEC &&
+            blob_id(attr) != (unsigned int)policy[i].type) {
             i++;
             continue;
         }
@@ -130,8 +130,8 @@ int blobmsg_parse_array(const struct blobmsg_policy *policy, int policy_len,
     return 0;
 }
 
-int blobmsg_parse(const struct blobmsg_policy *policy, int policy_len,
-                  struct blob_attr **tb, void *data, unsigned int len)
+int blobmsg_parse(const struct blobmsg_policy *policy, int policy_len, struct blob_attr **tb,
+                  void *data, unsigned int len)
 {
     struct blob_attr *attr;
     size_t rem = len;
@@ -141,7 +141,8 @@ int blobmsg_parse(const struct blobmsg_policy *policy, int policy_len,
     if (!data || !len)
         return -EINVAL;
 
-    __blob_for_each_attr(attr, data, rem) {
+    __blob_for_each_attr(attr, data, rem)
+    {
         for (i = 0; i < policy_len; i++) {
             if (!policy[i].name)
                 continue;
@@ -196,8 +197,8 @@ static struct blob_attr *blobmsg_new(struct blob_buf *buf, int type, const char 
     return attr;
 }
 
-int blobmsg_add_field(struct blob_buf *buf, int type, const char *name,
-                      const void *data, unsigned int len)
+int blobmsg_add_field(struct blob_buf *buf, int type, const char *name, const void *data,
+                      unsigned int len)
 {
     struct blob_attr *attr;
     void *data_dest;
@@ -224,7 +225,8 @@ void *blobmsg_open_nested(struct blob_buf *buf, const char *name, bool array)
     head = blobmsg_new(buf, type, name, 0, &data);
     if (!head)
         return NULL;
-    blob_set_raw_len(buf->head, (unsigned int)(blob_pad_len(buf->head) - blobmsg_hdrlen((unsigned int)strlen(name))));
+    blob_set_raw_len(buf->head, (unsigned int)(blob_pad_len(buf->head) -
+                                               blobmsg_hdrlen((unsigned int)strlen(name))));
     buf->head = head;
     return (void *)offset;
 }

@@ -46,11 +46,13 @@ const std::string usage_text =
     "config dump [<path>]\n"
     "config dump-public [<path>]\n";
 
-const std::string stored = R"({"auth": {"ldap": {"bind_dn": "cn=reader", "bind_password": "s3cret", "timeout": 20}}})";
+const std::string stored =
+    R"({"auth": {"ldap": {"bind_dn": "cn=reader", "bind_password": "s3cret", "timeout": 20}}})";
 const char config_file[] = "/etc/config/config.json";
 
 nsrun::Result run(std::vector<std::string> args, std::map<std::string, std::string> env = {},
-                  std::string config = stored) {
+                  std::string config = stored)
+{
     nsrun::Spec spec;
     spec.args = std::move(args);
     spec.env = std::move(env);
@@ -60,7 +62,8 @@ nsrun::Result run(std::vector<std::string> args, std::map<std::string, std::stri
 
 class UsageError : public ::testing::TestWithParam<std::vector<std::string>> {};
 
-TEST_P(UsageError, PrintsUsageAndEndsWithOne) {
+TEST_P(UsageError, PrintsUsageAndEndsWithOne)
+{
     auto r = run(GetParam());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, usage_text);
@@ -75,13 +78,13 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"set", "a", "b", "c"},
                       std::vector<std::string>{"dump", "a", "b"},
                       std::vector<std::string>{"dump-public", "a", "b"},
-                      std::vector<std::string>{"json", "a", "b"},
-                      std::vector<std::string>{"map"},
+                      std::vector<std::string>{"json", "a", "b"}, std::vector<std::string>{"map"},
                       // Server-only commands are not direct commands.
                       std::vector<std::string>{"load"}, std::vector<std::string>{"commit"},
                       std::vector<std::string>{"GET", "auth.ldap.timeout"}));
 
-TEST(Stop, EndsWithOneAndPrintsNothingWhateverTheEnvironment) {
+TEST(Stop, EndsWithOneAndPrintsNothingWhateverTheEnvironment)
+{
     for (auto env : std::vector<std::map<std::string, std::string>>{
              {}, {{"CONFIG_SOCKET", "0"}}, {{"CONFIG_SOCKET", "5"}}, {{"CONFIG_SOCKET", "x"}}}) {
         auto r = run({"stop"}, env);
@@ -91,7 +94,8 @@ TEST(Stop, EndsWithOneAndPrintsNothingWhateverTheEnvironment) {
     }
 }
 
-TEST(Start, WithoutUsableSocketIsNotStarted) {
+TEST(Start, WithoutUsableSocketIsNotStarted)
+{
     for (auto env : std::vector<std::map<std::string, std::string>>{
              {}, {{"CONFIG_SOCKET", "0"}}, {{"CONFIG_SOCKET", "-4"}}, {{"CONFIG_SOCKET", "abc"}}}) {
         auto r = run({"start"}, env);
@@ -101,7 +105,8 @@ TEST(Start, WithoutUsableSocketIsNotStarted) {
     }
 }
 
-TEST(ConfigSocket, StartedServerRefusesClientModeCommands) {
+TEST(ConfigSocket, StartedServerRefusesClientModeCommands)
+{
     for (auto args : std::vector<std::vector<std::string>>{
              {"get", "auth.ldap.timeout"}, {"load"}, {"map", "pam"}, {"nonsense"}}) {
         auto r = run(args, {{"CONFIG_SOCKET", "5"}});
@@ -111,7 +116,8 @@ TEST(ConfigSocket, StartedServerRefusesClientModeCommands) {
     }
 }
 
-TEST(ConfigSocket, ValueThatIsNoNumberCountsAsUnset) {
+TEST(ConfigSocket, ValueThatIsNoNumberCountsAsUnset)
+{
     for (std::string value : {"abc", "0", "-1", ""}) {
         auto r = run({"get", "auth.ldap.timeout"}, {{"CONFIG_SOCKET", value}});
         EXPECT_EQ(r.status, 0) << value << ": " << r.err;
@@ -119,7 +125,8 @@ TEST(ConfigSocket, ValueThatIsNoNumberCountsAsUnset) {
     }
 }
 
-TEST(Permission, NonRootCallerWithoutGrantIsRefused) {
+TEST(Permission, NonRootCallerWithoutGrantIsRefused)
+{
     for (auto args : std::vector<std::vector<std::string>>{
              {}, {"get", "auth.ldap.timeout"}, {"set", "auth.ldap.timeout", "30"}}) {
         nsrun::Spec spec;
@@ -135,7 +142,8 @@ TEST(Permission, NonRootCallerWithoutGrantIsRefused) {
     }
 }
 
-TEST(Get, PrintsValueAndDefault) {
+TEST(Get, PrintsValueAndDefault)
+{
     auto r = run({"get", "auth.ldap.timeout"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "20\n");
@@ -144,14 +152,16 @@ TEST(Get, PrintsValueAndDefault) {
     EXPECT_EQ(r.out, "off\n") << "unset values read as their default";
 }
 
-TEST(Get, UnreadableConfigurationEndsWithOne) {
+TEST(Get, UnreadableConfigurationEndsWithOne)
+{
     auto r = run({"get", "auth.ldap.timeout"}, {}, "{\"auth\": ");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err, "") << "the store names what is wrong";
 }
 
-TEST(Set, CommitsAndAGetSeesIt) {
+TEST(Set, CommitsAndAGetSeesIt)
+{
     nsrun::Spec spec;
     spec.args = {"set", "auth.ldap.timeout", "45"};
     spec.config_json = stored;
@@ -163,12 +173,12 @@ TEST(Set, CommitsAndAGetSeesIt) {
     EXPECT_EQ(r.after, "45\ncn=reader\n");
 }
 
-TEST(Set, RejectedValueEndsWithTwoAndChangesNothing) {
-    for (auto args : std::vector<std::vector<std::string>>{
-             {"set", "auth.ldap.timeout", "many"},
-             {"set", "auth.ldap.timeout", "301"},
-             {"set", "auth.ldap.tls", "sometimes"},
-             {"set", "auth.no.such.key", "1"}}) {
+TEST(Set, RejectedValueEndsWithTwoAndChangesNothing)
+{
+    for (auto args : std::vector<std::vector<std::string>>{{"set", "auth.ldap.timeout", "many"},
+                                                           {"set", "auth.ldap.timeout", "301"},
+                                                           {"set", "auth.ldap.tls", "sometimes"},
+                                                           {"set", "auth.no.such.key", "1"}}) {
         nsrun::Spec spec;
         spec.args = args;
         spec.config_json = stored;
@@ -180,7 +190,8 @@ TEST(Set, RejectedValueEndsWithTwoAndChangesNothing) {
     }
 }
 
-TEST(Set, InvalidUtf8IsRefusedAndTheFileStaysReadable) {
+TEST(Set, InvalidUtf8IsRefusedAndTheFileStaysReadable)
+{
     // Committed, such a value would make every later command refuse the file.
     for (std::string value : {"\xff", "cn=\xc0\xaf", "\xe0\x80\xaf", "\xed\xa0\x80",
                               "\xf4\x90\x80\x80", "cn=\xe2\x82"}) {
@@ -200,7 +211,8 @@ TEST(Set, InvalidUtf8IsRefusedAndTheFileStaysReadable) {
     }
 }
 
-TEST(Dump, PublicDumpHidesPrivateValues) {
+TEST(Dump, PublicDumpHidesPrivateValues)
+{
     auto full = run({"dump", "auth.ldap"});
     EXPECT_EQ(full.status, 0) << full.err;
     EXPECT_NE(full.out.find("s3cret"), std::string::npos);
@@ -216,7 +228,8 @@ TEST(Dump, PublicDumpHidesPrivateValues) {
     EXPECT_NE(whole.out.find("cn=reader"), std::string::npos);
 }
 
-TEST(Json, PrintsSubtreeAndNothingForUnknownPath) {
+TEST(Json, PrintsSubtreeAndNothingForUnknownPath)
+{
     auto r = run({"json", "auth.ldap.bind_dn"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("cn=reader"), std::string::npos);
@@ -227,7 +240,8 @@ TEST(Json, PrintsSubtreeAndNothingForUnknownPath) {
     EXPECT_EQ(r.status, 0);
 }
 
-std::string command_output(const std::string &cmd) {
+std::string command_output(const std::string &cmd)
+{
     FILE *p = popen(cmd.c_str(), "r");
     if (!p)
         return "";
@@ -240,13 +254,13 @@ std::string command_output(const std::string &cmd) {
     return out;
 }
 
-TEST(Map, TableIsTheOnlyExportedSymbol) {
+TEST(Map, TableIsTheOnlyExportedSymbol)
+{
     // Generators are found through the program's dynamic symbol table; the
     // rest of the program stays out of it, or every start would pay for a
     // table of thousands of names.  Data of the C library copied into the
     // program (stdout, stderr) carries the library's version.
-    std::string symbols =
-        command_output("nm -D --defined-only '" + nsrun::config_file() + "'");
+    std::string symbols = command_output("nm -D --defined-only '" + nsrun::config_file() + "'");
     bool found = false;
     for (const char *kind : {" R config_maps\n", " D config_maps\n", " B config_maps\n"})
         found |= symbols.find(kind) != std::string::npos;
@@ -264,7 +278,8 @@ TEST(Map, TableIsTheOnlyExportedSymbol) {
     }
 }
 
-TEST(Map, RuntimeStoreLibraryIsNotLinked) {
+TEST(Map, RuntimeStoreLibraryIsNotLinked)
+{
     // SQLite is loaded by the generators that open the runtime store, not
     // mapped and bound by every `config get`.
     std::string dynamic = command_output("readelf -d '" + nsrun::config_file() + "'");
@@ -272,7 +287,8 @@ TEST(Map, RuntimeStoreLibraryIsNotLinked) {
     EXPECT_EQ(dynamic.find("sqlite"), std::string::npos) << dynamic;
 }
 
-TEST(Map, UnknownNameEndsWithZeroWithoutLoading) {
+TEST(Map, UnknownNameEndsWithZeroWithoutLoading)
+{
     // The stored file is unreadable: loading it would end with 1.
     auto r = run({"map", "no-such-generator", "x"}, {}, "not json");
     EXPECT_EQ(r.status, 0);
@@ -280,7 +296,8 @@ TEST(Map, UnknownNameEndsWithZeroWithoutLoading) {
     EXPECT_EQ(r.err, "");
 }
 
-TEST(Map, KnownNameWithUnreadableConfigurationEndsWithOne) {
+TEST(Map, KnownNameWithUnreadableConfigurationEndsWithOne)
+{
     auto r = run({"map", "pam"}, {}, "not json");
     EXPECT_EQ(r.status, 1);
 }

@@ -82,11 +82,13 @@ TEST(DnsmasqWebFilter, ValidIdentityIsWritten)
 
 TEST(DnsmasqWebFilter, IdentityOfWrongLengthIsRejected)
 {
-    for (std::string id : {"0123456789abcdef\n", "0123456789abcde", "0123456789abcdef0", "0123456\n89abcdef"}) {
+    for (std::string id :
+         {"0123456789abcdef\n", "0123456789abcde", "0123456789abcdef0", "0123456\n89abcdef"}) {
         auto out = generate(web_filter_config, {{"/etc/config/web-filter-id", id}});
         ASSERT_EQ(out.status, 0) << out.err;
         EXPECT_EQ(out.conf, web_filter_header + "host-record=localhost,127.0.0.1\n") << id;
-        EXPECT_NE(out.err.find("Ignoring invalid Umbrella device ID. Try deleting the web-filter-id file"),
+        EXPECT_NE(out.err.find(
+                      "Ignoring invalid Umbrella device ID. Try deleting the web-filter-id file"),
                   std::string::npos)
             << out.err;
     }
@@ -103,8 +105,9 @@ TEST(DnsmasqWebFilter, MissingIdentityOrOtherServiceWritesNoIdentity)
     ASSERT_EQ(other.status, 0) << other.err;
     EXPECT_EQ(other.conf, web_filter_header + "host-record=localhost,127.0.0.1\n");
 
-    auto disabled = generate(R"({"firewall": {"web_filter": {"enable": false, "service": "umbrella"}}})",
-                             {{"/etc/config/web-filter-id", "0123456789abcdef"}});
+    auto disabled =
+        generate(R"({"firewall": {"web_filter": {"enable": false, "service": "umbrella"}}})",
+                 {{"/etc/config/web-filter-id", "0123456789abcdef"}});
     ASSERT_EQ(disabled.status, 0) << disabled.err;
     EXPECT_EQ(disabled.conf, defaults);
 }
@@ -139,7 +142,8 @@ TEST(DnsmasqPolicy, UnwritableSnifferFileKeepsTheIpsets)
     // A directory in the way makes the sniffer file impossible to open.
     auto out = generate(policies, {{"/var/run/hostnamesniffer.cfg/x", ""}});
     EXPECT_EQ(out.status, 1);
-    EXPECT_EQ(out.err, "config map dnsmasq: cannot open /var/run/hostnamesniffer.cfg: Is a directory\n");
+    EXPECT_EQ(out.err,
+              "config map dnsmasq: cannot open /var/run/hostnamesniffer.cfg: Is a directory\n");
     EXPECT_EQ(dnsmasq_test::daemon_check(out.conf), "");
     EXPECT_EQ(out.conf, defaults +
                             "ipset=/a.example/b.example/domain-policy-2,domain6-policy-2\n"

@@ -21,12 +21,13 @@ std::string with_interfaces(const std::string &interfaces, const std::string &mo
 }
 
 // A static IPv4 interface; dhcp is the body of its dhcp_server object.
-std::string static_interface(const std::string &name, const std::string &device, const std::string &address,
-                             const std::string &dhcp, const std::string &ipv4_more = "")
+std::string static_interface(const std::string &name, const std::string &device,
+                             const std::string &address, const std::string &dhcp,
+                             const std::string &ipv4_more = "")
 {
     return "\"" + name + R"(": {"device": "/network/device/)" + device +
-           R"(", "ipv4": {"type": "static", "address": ")" + address + R"(", "dhcp_server": {)" + dhcp + "}" +
-           ipv4_more + "}}";
+           R"(", "ipv4": {"type": "static", "address": ")" + address + R"(", "dhcp_server": {)" +
+           dhcp + "}" + ipv4_more + "}}";
 }
 
 std::string block_header(const std::string &tag)
@@ -36,10 +37,16 @@ std::string block_header(const std::string &tag)
 
 std::string auto_options(const std::string &tag)
 {
-    return "dhcp-option=net:" + tag + ",3,0.0.0.0 # gateway address\n"
-           "dhcp-option=net:" + tag + ",6,0.0.0.0,0.0.0.0 # dns server\n"
-           "dhcp-option=net:" + tag + ",option:ntp-server,0.0.0.0,0.0.0.0 # ntp server\n"
-           "dhcp-option=net:" + tag + ",44,0.0.0.0,0.0.0.0 # wins server\n";
+    return "dhcp-option=net:" + tag +
+           ",3,0.0.0.0 # gateway address\n"
+           "dhcp-option=net:" +
+           tag +
+           ",6,0.0.0.0,0.0.0.0 # dns server\n"
+           "dhcp-option=net:" +
+           tag +
+           ",option:ntp-server,0.0.0.0,0.0.0.0 # ntp server\n"
+           "dhcp-option=net:" +
+           tag + ",44,0.0.0.0,0.0.0.0 # wins server\n";
 }
 
 const std::string plain_server =
@@ -47,7 +54,8 @@ const std::string plain_server =
 
 TEST(DnsmasqInterface, StaticLanWithDefaults)
 {
-    auto out = generate(with_interfaces(static_interface("lan", "eth0", "192.168.1.1/24", plain_server)));
+    auto out =
+        generate(with_interfaces(static_interface("lan", "eth0", "192.168.1.1/24", plain_server)));
     ASSERT_EQ(out.status, 0) << out.err;
     EXPECT_EQ(out.conf, defaults + block_header("lan") +
                             "dhcp-range=lan,192.168.1.100,192.168.1.199,600s\n"
@@ -60,30 +68,35 @@ TEST(DnsmasqInterface, StaticLanWithDefaults)
 TEST(DnsmasqInterface, RangeFormsAndLeaseFloor)
 {
     auto out = generate(with_interfaces(
-        static_interface("if_a", "eth0", "10.0.0.1/8",
-                         R"("enable": true, "lease_start": "10.0.0.5", "lease_end": "20", "lease_time": 60)") +
+        static_interface(
+            "if_a", "eth0", "10.0.0.1/8",
+            R"("enable": true, "lease_start": "10.0.0.5", "lease_end": "20", "lease_time": 60)") +
         "," +
-        static_interface("if_b", "eth1", "172.16.0.1/16",
-                         R"("enable": true, "lease_start": "50", "lease_end": "172.16.9.60", "lease_time": 120)") +
+        static_interface(
+            "if_b", "eth1", "172.16.0.1/16",
+            R"("enable": true, "lease_start": "50", "lease_end": "172.16.9.60", "lease_time": 120)") +
         "," +
-        static_interface("if_c", "eth2", "192.168.3.1/24",
-                         R"("enable": true, "lease_start": "192.168.3.10", "lease_end": "192.168.3.20", "lease_time": "2h")") +
+        static_interface(
+            "if_c", "eth2", "192.168.3.1/24",
+            R"("enable": true, "lease_start": "192.168.3.10", "lease_end": "192.168.3.20", "lease_time": "2h")") +
         "," +
-        static_interface("if_d", "eth3", "192.168.4.1/24",
-                         R"("enable": true, "lease_start": "5", "lease_end": "9", "lease_time": 119)")));
+        static_interface(
+            "if_d", "eth3", "192.168.4.1/24",
+            R"("enable": true, "lease_start": "5", "lease_end": "9", "lease_time": 119)")));
     ASSERT_EQ(out.status, 0) << out.err;
-    EXPECT_EQ(out.conf, defaults +
-                            block_header("if_a") + "dhcp-range=if_a,10.0.0.5,10.0.0.20,120s\n" + auto_options("if_a") +
-                            block_header("if_b") + "dhcp-range=if_b,172.16.9.50,172.16.9.60,120s\n" +
-                            auto_options("if_b") + block_header("if_c") +
-                            "dhcp-range=if_c,192.168.3.10,192.168.3.20,7200s\n" + auto_options("if_c") +
-                            block_header("if_d") + "dhcp-range=if_d,192.168.4.5,192.168.4.9,120s\n" +
-                            auto_options("if_d"));
+    EXPECT_EQ(out.conf,
+              defaults + block_header("if_a") + "dhcp-range=if_a,10.0.0.5,10.0.0.20,120s\n" +
+                  auto_options("if_a") + block_header("if_b") +
+                  "dhcp-range=if_b,172.16.9.50,172.16.9.60,120s\n" + auto_options("if_b") +
+                  block_header("if_c") + "dhcp-range=if_c,192.168.3.10,192.168.3.20,7200s\n" +
+                  auto_options("if_c") + block_header("if_d") +
+                  "dhcp-range=if_d,192.168.4.5,192.168.4.9,120s\n" + auto_options("if_d"));
 }
 
 TEST(DnsmasqInterface, OptionsLeasesAndBoot)
 {
-    auto out = generate(with_interfaces(static_interface("lan", "eth0", "192.168.1.1/24", plain_server + R"(,
+    auto out = generate(
+        with_interfaces(static_interface("lan", "eth0", "192.168.1.1/24", plain_server + R"(,
       "advanced": {
         "domain_suffix": "lan.example",
         "gateway": "custom", "gateway_custom": "192.168.1.254",
@@ -131,12 +144,16 @@ TEST(DnsmasqInterface, OptionsLeasesAndBoot)
                             "dhcp-option=net:lan,66,192.168.1.5 # tftp server\n"
                             "dhcp-boot=net:lan,pxelinux.0,,192.168.1.5 # bootp server\n"
                             "bootp-dynamic=lan\n");
-    EXPECT_NE(out.err.find("Duplicate static IP detected, IP address '192.168.1.20' for 'copier' is ignored."),
-              std::string::npos)
+    EXPECT_NE(
+        out.err.find(
+            "Duplicate static IP detected, IP address '192.168.1.20' for 'copier' is ignored."),
+        std::string::npos)
         << out.err;
-    EXPECT_NE(out.err.find("Duplicate static IP detected, IP address '192.168.1.21' for 'aa:bb:cc:dd:ee:04' is "
-                           "ignored."),
-              std::string::npos)
+    EXPECT_NE(
+        out.err.find(
+            "Duplicate static IP detected, IP address '192.168.1.21' for 'aa:bb:cc:dd:ee:04' is "
+            "ignored."),
+        std::string::npos)
         << out.err;
 }
 
@@ -146,33 +163,36 @@ TEST(DnsmasqInterface, BootSettingsAlone)
         static_interface("pxe", "eth0", "192.168.1.1/24",
                          plain_server + R"(, "advanced": {"tftp_server": "192.168.1.5"})") +
         "," +
-        static_interface("lab", "eth1", "192.168.2.1/24", plain_server + R"(, "advanced": {"bootfile": "pxelinux.0"})") +
+        static_interface("lab", "eth1", "192.168.2.1/24",
+                         plain_server + R"(, "advanced": {"bootfile": "pxelinux.0"})") +
         "," +
         // A Windows boot path: dnsmasq reads backslashes only inside quotes.
         static_interface("wds", "eth2", "192.168.3.1/24",
                          plain_server + R"(, "advanced": {"bootfile": "boot\\x64\\wdsnbp.com"})")));
     ASSERT_EQ(out.status, 0) << out.err;
-    EXPECT_EQ(out.conf, defaults +
-                            block_header("pxe") + "dhcp-range=pxe,192.168.1.100,192.168.1.199,600s\n" +
-                            auto_options("pxe") +
-                            "dhcp-option=net:pxe,66,192.168.1.5 # tftp server\n"
-                            "dhcp-boot=net:pxe,,,192.168.1.5 # bootp server\n" +
-                            block_header("lab") + "dhcp-range=lab,192.168.2.100,192.168.2.199,600s\n" +
-                            auto_options("lab") + "dhcp-boot=net:lab,pxelinux.0 # bootp server\n" +
-                            block_header("wds") + "dhcp-range=wds,192.168.3.100,192.168.3.199,600s\n" +
-                            auto_options("wds") + "dhcp-boot=net:wds,\"boot\\\\x64\\\\wdsnbp.com\" # bootp server\n");
+    EXPECT_EQ(out.conf,
+              defaults + block_header("pxe") + "dhcp-range=pxe,192.168.1.100,192.168.1.199,600s\n" +
+                  auto_options("pxe") +
+                  "dhcp-option=net:pxe,66,192.168.1.5 # tftp server\n"
+                  "dhcp-boot=net:pxe,,,192.168.1.5 # bootp server\n" +
+                  block_header("lab") + "dhcp-range=lab,192.168.2.100,192.168.2.199,600s\n" +
+                  auto_options("lab") + "dhcp-boot=net:lab,pxelinux.0 # bootp server\n" +
+                  block_header("wds") + "dhcp-range=wds,192.168.3.100,192.168.3.199,600s\n" +
+                  auto_options("wds") +
+                  "dhcp-boot=net:wds,\"boot\\\\x64\\\\wdsnbp.com\" # bootp server\n");
 }
 
 // An interface key of hexadecimal digits only would read as an address in
 // the range line's first field.
 TEST(DnsmasqInterface, HexLookingInterfaceNameStillGivesValidRanges)
 {
-    auto out = generate(with_interfaces(
-        static_interface("cafe", "eth0", "192.168.1.1/24", plain_server) + "," +
-        R"("beef": {"device": "/network/device/eth1", "ipv4": {"enable": false},
+    auto out = generate(
+        with_interfaces(static_interface("cafe", "eth0", "192.168.1.1/24", plain_server) + "," +
+                        R"("beef": {"device": "/network/device/eth1", "ipv4": {"enable": false},
                     "ipv6": {"enable": true, "type": "prefix_delegation", "dhcpv6_server": {"enable": true}}})"));
     ASSERT_EQ(out.status, 0) << out.err;
-    EXPECT_EQ(out.conf, defaults + block_header("cafe") + "dhcp-range=set:cafe,192.168.1.100,192.168.1.199,600s\n" +
+    EXPECT_EQ(out.conf, defaults + block_header("cafe") +
+                            "dhcp-range=set:cafe,192.168.1.100,192.168.1.199,600s\n" +
                             auto_options("cafe") + block_header("beef") +
                             "dhcp-range=set:beef,::,constructor:eth1,ra-stateless\n");
 }
@@ -180,7 +200,8 @@ TEST(DnsmasqInterface, HexLookingInterfaceNameStillGivesValidRanges)
 TEST(DnsmasqInterface, CustomGatewayWithoutAddressIsLeftOut)
 {
     auto out = generate(with_interfaces(static_interface(
-        "lan", "eth0", "192.168.1.1/24", plain_server + R"(, "advanced": {"gateway": "custom", "primary_dns": "custom"})")));
+        "lan", "eth0", "192.168.1.1/24",
+        plain_server + R"(, "advanced": {"gateway": "custom", "primary_dns": "custom"})")));
     ASSERT_EQ(out.status, 0) << out.err;
     EXPECT_EQ(out.conf, defaults + block_header("lan") +
                             "dhcp-range=lan,192.168.1.100,192.168.1.199,600s\n"
@@ -205,16 +226,17 @@ TEST(DnsmasqInterface, RelayWhenServerIsOff)
 
 TEST(DnsmasqInterface, PassthroughAndHotspotKeepDnsmasqOffTheirDevice)
 {
-    auto out = generate(with_interfaces(
-        static_interface("lan", "eth0", "192.168.1.1/24", plain_server) + "," +
-        // Shares eth2 with the passthrough interface: no DHCP there.
-        static_interface("mgmt", "eth2", "192.168.9.1/24", plain_server,
-                         R"(, "dhcp_relay": [{"address": "10.0.0.1"}])") +
-        "," + R"("pt": {"type": "passthrough", "device": "/network/device/eth2"},
+    auto out = generate(
+        with_interfaces(static_interface("lan", "eth0", "192.168.1.1/24", plain_server) + "," +
+                        // Shares eth2 with the passthrough interface: no DHCP there.
+                        static_interface("mgmt", "eth2", "192.168.9.1/24", plain_server,
+                                         R"(, "dhcp_relay": [{"address": "10.0.0.1"}])") +
+                        "," + R"("pt": {"type": "passthrough", "device": "/network/device/eth2"},
                  "hs": {"type": "hotspot", "device": "/network/device/eth3"})"));
     ASSERT_EQ(out.status, 0) << out.err;
-    EXPECT_EQ(out.conf, defaults + block_header("lan") + "dhcp-range=lan,192.168.1.100,192.168.1.199,600s\n" +
-                            auto_options("lan") + "except-interface=eth2\n" + "except-interface=eth3\n");
+    EXPECT_EQ(out.conf,
+              defaults + block_header("lan") + "dhcp-range=lan,192.168.1.100,192.168.1.199,600s\n" +
+                  auto_options("lan") + "except-interface=eth2\n" + "except-interface=eth3\n");
 }
 
 TEST(DnsmasqInterface, DelegatedPrefixGetsStatelessRange)
@@ -225,14 +247,16 @@ TEST(DnsmasqInterface, DelegatedPrefixGetsStatelessRange)
            "off": {"device": "/network/device/eth2", "ipv4": {"enable": false},
                    "ipv6": {"enable": true, "type": "prefix_delegation", "dhcpv6_server": {"enable": false}}})"));
     ASSERT_EQ(out.status, 0) << out.err;
-    EXPECT_EQ(out.conf, defaults + block_header("lan") + "dhcp-range=lan,::,constructor:eth1,ra-stateless\n");
+    EXPECT_EQ(out.conf,
+              defaults + block_header("lan") + "dhcp-range=lan,::,constructor:eth1,ra-stateless\n");
 }
 
 // Configured text reaches the file only on its own line: a line break must
 // not let a value add a directive of its own.
 TEST(DnsmasqSafety, LineBreaksInInterfaceValuesAddNoDirective)
 {
-    auto out = generate(with_interfaces(static_interface("lan", "eth0", "192.168.1.1/24", plain_server + R"(,
+    auto out = generate(
+        with_interfaces(static_interface("lan", "eth0", "192.168.1.1/24", plain_server + R"(,
       "advanced": {
         "domain_suffix": "lan.example\nserver=203.0.113.66",
         "custom_option": [
@@ -240,15 +264,17 @@ TEST(DnsmasqSafety, LineBreaksInInterfaceValuesAddNoDirective)
           {"enable": true, "option": 15, "datatype": "str", "value_str": "ok", "name": "fine\nserver=203.0.113.66"}
         ]})")));
     ASSERT_EQ(out.status, 0) << out.err;
-    EXPECT_EQ(out.conf, defaults + block_header("lan") + "dhcp-range=lan,192.168.1.100,192.168.1.199,600s\n" +
+    EXPECT_EQ(out.conf, defaults + block_header("lan") +
+                            "dhcp-range=lan,192.168.1.100,192.168.1.199,600s\n" +
                             auto_options("lan") + "dhcp-option=net:lan,15,\"ok\"\n");
-    EXPECT_EQ(out.err,
-              "config map dnsmasq: Ignoring network.interface.lan.ipv4.dhcp_server.advanced.domain_suffix: the "
-              "value holds a line break\n"
-              "config map dnsmasq: Ignoring network.interface.lan.ipv4.dhcp_server.advanced.custom_option.0.value_str: "
-              "the value holds a line break\n"
-              "config map dnsmasq: Ignoring network.interface.lan.ipv4.dhcp_server.advanced.custom_option.1.name: the "
-              "value holds a line break\n");
+    EXPECT_EQ(
+        out.err,
+        "config map dnsmasq: Ignoring network.interface.lan.ipv4.dhcp_server.advanced.domain_suffix: the "
+        "value holds a line break\n"
+        "config map dnsmasq: Ignoring network.interface.lan.ipv4.dhcp_server.advanced.custom_option.0.value_str: "
+        "the value holds a line break\n"
+        "config map dnsmasq: Ignoring network.interface.lan.ipv4.dhcp_server.advanced.custom_option.1.name: the "
+        "value holds a line break\n");
 }
 
 // The example exercises every node kind: bridges, VLANs, bonds, modems,
@@ -260,7 +286,9 @@ TEST(DnsmasqInterface, ExampleConfigurationIsAcceptedByTheDaemon)
     ASSERT_FALSE(config.empty());
     auto out = generate(config);
     ASSERT_EQ(out.status, 0) << out.err;
-    EXPECT_NE(out.conf.find("\ndhcp-range=lan,::,constructor:br_lan,ra-stateless\n"), std::string::npos) << out.conf;
+    EXPECT_NE(out.conf.find("\ndhcp-range=lan,::,constructor:br_lan,ra-stateless\n"),
+              std::string::npos)
+        << out.conf;
     EXPECT_NE(out.conf.find("\nexcept-interface=eth5\n"), std::string::npos) << out.conf;
 }
 

@@ -20,13 +20,13 @@
 
 namespace {
 
-const char* const plugin_dir = NETFLOW_PLUGIN_DIR;
-const char* const plugin_path = NETFLOW_PLUGIN_PATH;
+const char *const plugin_dir = NETFLOW_PLUGIN_DIR;
+const char *const plugin_path = NETFLOW_PLUGIN_PATH;
 
 // GNU spelling: the member's type carries noreturn, which [[noreturn]] does
 // not give the function's type under every compiler.
-__attribute__((noreturn, format(printf, 2, 3))) void
-exit_error(enum xtables_exittype, const char* msg, ...)
+__attribute__((noreturn, format(printf, 2, 3))) void exit_error(enum xtables_exittype,
+                                                                const char *msg, ...)
 {
     va_list ap;
     va_start(ap, msg);
@@ -37,10 +37,7 @@ exit_error(enum xtables_exittype, const char* msg, ...)
 
 // Revisions are normally checked against the running kernel; the test must
 // not depend on (or poke at) the host's netfilter modules.
-int any_revision(const char*, uint8_t, int)
-{
-    return 1;
-}
+int any_revision(const char *, uint8_t, int) { return 1; }
 
 struct option no_opts[] = {{nullptr, 0, nullptr, 0}};
 
@@ -56,7 +53,7 @@ void init_xtables(uint8_t family)
 
 // Runs fn with standard output sent to a temporary file and returns what it
 // wrote; the plug-in writes with stdio, so both sides are flushed.
-std::string capture_stdout(const std::function<void()>& fn)
+std::string capture_stdout(const std::function<void()> &fn)
 {
     std::unique_ptr<FILE, decltype(&fclose)> tmp(tmpfile(), fclose);
     if (!tmp)
@@ -77,7 +74,7 @@ std::string capture_stdout(const std::function<void()>& fn)
     return out;
 }
 
-std::vector<std::string> command_lines(const std::string& cmd)
+std::vector<std::string> command_lines(const std::string &cmd)
 {
     std::vector<std::string> lines;
     std::unique_ptr<FILE, decltype(&pclose)> p(popen(cmd.c_str(), "r"), pclose);
@@ -99,7 +96,7 @@ class NetflowFamily : public ::testing::TestWithParam<uint8_t> {};
 TEST_P(NetflowFamily, ToolsLoadTargetFromLibdir)
 {
     init_xtables(GetParam());
-    struct xtables_target* t = xtables_find_target("NETFLOW", XTF_TRY_LOAD);
+    struct xtables_target *t = xtables_find_target("NETFLOW", XTF_TRY_LOAD);
     ASSERT_NE(t, nullptr);
     EXPECT_STREQ(t->name, "NETFLOW");
     // Lookups are by exact name.
@@ -108,7 +105,7 @@ TEST_P(NetflowFamily, ToolsLoadTargetFromLibdir)
 
 INSTANTIATE_TEST_SUITE_P(Families, NetflowFamily,
                          ::testing::Values(uint8_t(NFPROTO_IPV4), uint8_t(NFPROTO_IPV6)),
-                         [](const auto& info) {
+                         [](const auto &info) {
                              return info.param == NFPROTO_IPV4 ? "IPv4" : "IPv6";
                          });
 
@@ -120,9 +117,9 @@ TEST(Netflow, RegistersWhenLoaded)
     // XTF_DONT_LOAD never opens an object itself, so finding the target
     // proves that opening it registered it.  (No lookup before the open:
     // libxtables remembers names it failed to find.)
-    void* h = dlopen(plugin_path, RTLD_NOW);
+    void *h = dlopen(plugin_path, RTLD_NOW);
     ASSERT_NE(h, nullptr) << dlerror();
-    struct xtables_target* t = xtables_find_target("NETFLOW", XTF_DONT_LOAD);
+    struct xtables_target *t = xtables_find_target("NETFLOW", XTF_DONT_LOAD);
     ASSERT_NE(t, nullptr);
     EXPECT_NE(dlsym(h, "libxt_NETFLOW_init"), nullptr);
 }
@@ -133,13 +130,13 @@ TEST(Netflow, RegistersWhenLoaded)
 TEST(Netflow, RepeatedInitRegistersOnce)
 {
     init_xtables(NFPROTO_IPV4);
-    void* h = dlopen(plugin_path, RTLD_NOW);
+    void *h = dlopen(plugin_path, RTLD_NOW);
     ASSERT_NE(h, nullptr) << dlerror();
     auto init = reinterpret_cast<void (*)()>(dlsym(h, "libxt_NETFLOW_init"));
     ASSERT_NE(init, nullptr);
     init();
     init();
-    struct xtables_target* t = xtables_find_target("NETFLOW", XTF_DONT_LOAD);
+    struct xtables_target *t = xtables_find_target("NETFLOW", XTF_DONT_LOAD);
     ASSERT_NE(t, nullptr);
     EXPECT_NE(t->next, t);
     init();
@@ -155,7 +152,7 @@ TEST(Netflow, RepeatedInitRegistersOnce)
 TEST(Netflow, RecordCarriesNoDataOrOptions)
 {
     init_xtables(NFPROTO_IPV4);
-    struct xtables_target* t = xtables_find_target("NETFLOW", XTF_LOAD_MUST_SUCCEED);
+    struct xtables_target *t = xtables_find_target("NETFLOW", XTF_LOAD_MUST_SUCCEED);
     ASSERT_NE(t, nullptr);
     EXPECT_STREQ(t->version, "libxtables.so.12");
     EXPECT_EQ(t->real_name, nullptr);
@@ -181,7 +178,7 @@ TEST(Netflow, RecordCarriesNoDataOrOptions)
 TEST(Netflow, CallbacksWriteFixedTexts)
 {
     init_xtables(NFPROTO_IPV4);
-    struct xtables_target* t = xtables_find_target("NETFLOW", XTF_LOAD_MUST_SUCCEED);
+    struct xtables_target *t = xtables_find_target("NETFLOW", XTF_LOAD_MUST_SUCCEED);
     ASSERT_NE(t, nullptr);
     ASSERT_NE(t->help, nullptr);
     ASSERT_NE(t->print, nullptr);
@@ -197,9 +194,9 @@ TEST(Netflow, CallbacksWriteFixedTexts)
     EXPECT_EQ(capture_stdout([&] { t->save(nullptr, nullptr); }), "");
 
     unsigned int flags = 0x5a;
-    struct xt_entry_target* info = nullptr;
+    struct xt_entry_target *info = nullptr;
     char arg0[] = "iptables";
-    char* argv[] = {arg0, nullptr};
+    char *argv[] = {arg0, nullptr};
     std::string out = capture_stdout([&] {
         EXPECT_EQ(t->parse('x', argv, 0, &flags, nullptr, &info), 1);
         t->final_check(flags);
@@ -215,13 +212,14 @@ TEST(Netflow, CallbacksWriteFixedTexts)
 TEST(NetflowObject, NeedsOnlyLibxtablesAndLibc)
 {
     std::vector<std::string> needed;
-    for (const auto& line : command_lines(std::string("readelf -d ") + plugin_path)) {
+    for (const auto &line : command_lines(std::string("readelf -d ") + plugin_path)) {
         auto open = line.find("Shared library: [");
         if (line.find("(NEEDED)") == std::string::npos || open == std::string::npos)
             continue;
         auto start = open + 17;
         std::string name = line.substr(start, line.find(']', start) - start);
-        if (NETFLOW_SANITIZED && (name.starts_with("libasan.so") || name.starts_with("libubsan.so")))
+        if (NETFLOW_SANITIZED &&
+            (name.starts_with("libasan.so") || name.starts_with("libubsan.so")))
             continue;
         needed.push_back(name);
     }
@@ -236,8 +234,7 @@ TEST(NetflowObject, NeedsOnlyLibxtablesAndLibc)
 TEST(NetflowObject, ExportsOnlyInitEntry)
 {
     std::vector<std::string> exported;
-    for (const auto& line :
-         command_lines(std::string("nm -D --defined-only ") + plugin_path)) {
+    for (const auto &line : command_lines(std::string("nm -D --defined-only ") + plugin_path)) {
         std::istringstream in(line);
         std::string addr, type, name;
         in >> addr >> type >> name;

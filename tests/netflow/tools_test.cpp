@@ -12,13 +12,12 @@
 
 namespace {
 
-const std::string xtables_libdir =
-    std::string(NETFLOW_PLUGIN_DIR) + ":" + NETFLOW_SYSTEM_XTLIBDIR;
+const std::string xtables_libdir = std::string(NETFLOW_PLUGIN_DIR) + ":" + NETFLOW_SYSTEM_XTLIBDIR;
 
 struct Tool {
-    const char* label;
-    const char* program;    // iptables / ip6tables
-    const char* translate;  // iptables-translate / ip6tables-translate
+    const char *label;
+    const char *program;    // iptables / ip6tables
+    const char *translate;  // iptables-translate / ip6tables-translate
 };
 
 const Tool tools[] = {
@@ -26,12 +25,9 @@ const Tool tools[] = {
     {"IPv6", IP6TABLES_PROGRAM, IP6TABLES_TRANSLATE_PROGRAM},
 };
 
-void PrintTo(const Tool& tool, std::ostream* os)
-{
-    *os << tool.label;
-}
+void PrintTo(const Tool &tool, std::ostream *os) { *os << tool.label; }
 
-nsrun::Result run_in_netns(const std::string& program, std::vector<std::string> args)
+nsrun::Result run_in_netns(const std::string &program, std::vector<std::string> args)
 {
     nsrun::Spec spec;
     spec.program = UNSHARE_PROGRAM;
@@ -42,7 +38,7 @@ nsrun::Result run_in_netns(const std::string& program, std::vector<std::string> 
     return nsrun::run(spec);
 }
 
-bool ends_with(const std::string& s, const std::string& tail)
+bool ends_with(const std::string &s, const std::string &tail)
 {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
@@ -85,6 +81,6 @@ TEST_P(NetflowTool, RuleAcceptedWithoutOptions)
 }
 
 INSTANTIATE_TEST_SUITE_P(Tools, NetflowTool, ::testing::ValuesIn(tools),
-                         [](const auto& info) { return std::string(info.param.label); });
+                         [](const auto &info) { return std::string(info.param.label); });
 
 }  // namespace

@@ -21,7 +21,8 @@ inline std::string uci_text(const std::string &text)
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
-        std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        std::string line =
+            text.substr(start, end == std::string::npos ? std::string::npos : end - start);
         if (line.rfind("    ", 0) == 0)
             line = "\t" + line.substr(4);
         out += line;
@@ -63,7 +64,8 @@ inline run_result map_network(const std::string &config,
 // Runs the generator and checks the status, the whole file and that the
 // file is valid UCI.
 inline void expect_file(const std::string &config, const std::string &expected,
-                        std::vector<std::pair<std::string, std::string>> runtime = {}, nsrun::Spec extra = {})
+                        std::vector<std::pair<std::string, std::string>> runtime = {},
+                        nsrun::Spec extra = {})
 {
     run_result res = map_network(config, std::move(runtime), {}, std::move(extra));
     ASSERT_EQ(res.r.status, 0) << res.r.err;

@@ -17,7 +17,6 @@
 
 namespace {
 
-
 using unit::load_config_text;
 
 std::string written(void (*fn)(network_run &, config_node *), config_node *node)
@@ -79,15 +78,18 @@ TEST_F(Metric, TunnelLosesRoutesUntilItsLinkCheckPasses)
 
 TEST(InterfaceOptions, MtuAndDeviceOptionsFollowTheSchema)
 {
-    unique_config c = load_config_text(R"({"network": {"interface": {"lan": {"ipv4": {"mtu": 1400, "mac": "02:00:00:00:00:01"},
+    unique_config c = load_config_text(
+        R"({"network": {"interface": {"lan": {"ipv4": {"mtu": 1400, "mac": "02:00:00:00:00:01"},
                                                                      "ipv6": {"mac": ""}}}}})");
     ASSERT_TRUE(c);
     // The interface object has no MTU of its own; each family has one.
     EXPECT_EQ(written(map_interface_mtu, config_lookup(c.get(), "network.interface.lan")), "");
-    EXPECT_EQ(written(map_interface_device_options, config_lookup(c.get(), "network.interface.lan.ipv4")),
-              "\toption macaddr \"02:00:00:00:00:01\"\n\toption mtu 1400\n\toption reqopts \"mtu\"\n");
-    EXPECT_EQ(written(map_interface_device_options, config_lookup(c.get(), "network.interface.lan.ipv6")),
-              "\toption mtu 1500\n\toption reqopts \"mtu\"\n");
+    EXPECT_EQ(
+        written(map_interface_device_options, config_lookup(c.get(), "network.interface.lan.ipv4")),
+        "\toption macaddr \"02:00:00:00:00:01\"\n\toption mtu 1400\n\toption reqopts \"mtu\"\n");
+    EXPECT_EQ(
+        written(map_interface_device_options, config_lookup(c.get(), "network.interface.lan.ipv6")),
+        "\toption mtu 1500\n\toption reqopts \"mtu\"\n");
 }
 
 }  // namespace

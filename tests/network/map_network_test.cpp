@@ -627,7 +627,10 @@ TEST(MapNetwork, DeviceQuery)
         {{"--device", "network.vlan.guest"}, 0, "br_lan.10\n", ""},
         {{"--device", "vpn.ipsec.tunnel.b"}, 0, "ipsec2\n", ""},
         {{"--device"}, 1, "", "error: expected single parameter for --device PATH\n"},
-        {{"--device", "network.bridge.lan", "x"}, 1, "", "error: expected single parameter for --device PATH\n"},
+        {{"--device", "network.bridge.lan", "x"},
+         1,
+         "",
+         "error: expected single parameter for --device PATH\n"},
         {{"--device", "network.interface.missing"}, 1, "", "error: config lookup failed\n"},
         {{"--device", "network.interface.wan"}, 1, "", "error: network node lookup failed\n"},
     };
@@ -656,20 +659,22 @@ const std::vector<std::string> device_map_keys = {
     "network.device_map.0.device", "network.device_map.0.path", "network.device_map.1.device",
     "network.device_map.2.device", "network.device_map.2.path", "network.device_map.3.device"};
 
-const char *device_map_expected = "network.device_map.0.device=eth0\n"
-                                  "network.device_map.0.path=network.device.eth0\n"
-                                  "network.device_map.1.device=eth1\n"
-                                  "network.device_map.2.device=br_lan\n"
-                                  "network.device_map.2.path=network.bridge.lan\n"
-                                  "network.device_map.3.device=\n";
+const char *device_map_expected =
+    "network.device_map.0.device=eth0\n"
+    "network.device_map.0.path=network.device.eth0\n"
+    "network.device_map.1.device=eth1\n"
+    "network.device_map.2.device=br_lan\n"
+    "network.device_map.2.path=network.bridge.lan\n"
+    "network.device_map.3.device=\n";
 
 TEST(MapNetwork, DeviceMapIsRenumberedFromZero)
 {
     nsrun::Spec extra;
     extra.after = tallo_reads(device_map_keys);
-    run_result res = map_network(device_map_config,
-                                 {{"network.device_map.3.device", "stale0"}, {"network.device_map.7.device", "x"}},
-                                 {}, extra);
+    run_result res = map_network(
+        device_map_config,
+        {{"network.device_map.3.device", "stale0"}, {"network.device_map.7.device", "x"}}, {},
+        extra);
     ASSERT_EQ(res.r.status, 0) << res.r.err;
     EXPECT_EQ(res.r.after, device_map_expected);
 }
@@ -684,7 +689,8 @@ TEST(MapNetwork, UnwritableFileKeepsTheOldOne)
     extra.after = tallo_reads(device_map_keys);
     run_result res = map_network(device_map_config, {}, {}, extra);
     EXPECT_EQ(res.r.status, 1);
-    EXPECT_NE(res.r.err.find("cannot create /var/run/uci/network.new: Is a directory"), std::string::npos)
+    EXPECT_NE(res.r.err.find("cannot create /var/run/uci/network.new: Is a directory"),
+              std::string::npos)
         << res.r.err;
     EXPECT_EQ(res.file, "\nconfig globals old\n");
     EXPECT_EQ(res.r.after, device_map_expected);
@@ -699,14 +705,16 @@ TEST(MapNetwork, FullDiskKeepsTheOldFile)
         devices += std::string(i ? "," : "") + "\"eth" + std::to_string(i) + "\": {}";
     nsrun::Spec spec;
     spec.program = "/bin/sh";
-    spec.args = {"-c", "mkdir -p /var/run/uci && mount -t tmpfs -o size=8k full /var/run/uci && "
-                       "printf old > /var/run/uci/network && exec " +
-                           nsrun::config_binary() + " map network"};
+    spec.args = {"-c",
+                 "mkdir -p /var/run/uci && mount -t tmpfs -o size=8k full /var/run/uci && "
+                 "printf old > /var/run/uci/network && exec " +
+                     nsrun::config_binary() + " map network"};
     spec.config_json = "{\"network\": {\"device\": {" + devices + "}}}";
     spec.collect = {network_file, network_file + ".new"};
     nsrun::Result r = nsrun::run(spec);
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_NE(r.err.find("cannot write /var/run/uci/network.new: No space left on device"), std::string::npos)
+    EXPECT_NE(r.err.find("cannot write /var/run/uci/network.new: No space left on device"),
+              std::string::npos)
         << r.err;
     EXPECT_EQ(r.files[network_file], "old");
     EXPECT_EQ(r.files.count(network_file + ".new"), 0u);

@@ -36,7 +36,8 @@ using unit::load_config_text;
 std::vector<std::string> names(network_node *subtree, int kind)
 {
     std::vector<std::string> out;
-    for (network_node *n = network_first_type(subtree, kind); n; n = network_next_type(subtree, n, kind))
+    for (network_node *n = network_first_type(subtree, kind); n;
+         n = network_next_type(subtree, n, kind))
         out.push_back(network_name(n));
     return out;
 }
@@ -69,7 +70,8 @@ TEST_F(Office, ExampleHasEveryKindAndType)
     std::set<int> kinds, devices, interfaces;
     kinds.insert(network_type(model.get()));
     for (int kind = 0; kind <= NETWORK_NODE_MODEM; kind++)
-        for (network_node *n = network_first_type(model.get(), kind); n; n = network_next_type(model.get(), n, kind)) {
+        for (network_node *n = network_first_type(model.get(), kind); n;
+             n = network_next_type(model.get(), n, kind)) {
             kinds.insert(network_type(n));
             if (kind == NETWORK_NODE_DEVICE)
                 devices.insert(network_device_type(n));
@@ -78,7 +80,8 @@ TEST_F(Office, ExampleHasEveryKindAndType)
         }
     EXPECT_EQ(kinds, (std::set<int>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
     EXPECT_EQ(devices, (std::set<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13}));
-    EXPECT_EQ(interfaces, (std::set<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 17, 19}));
+    EXPECT_EQ(interfaces,
+              (std::set<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 17, 19}));
 }
 
 TEST_F(Office, BridgePortsAndStackedDevices)
@@ -87,12 +90,14 @@ TEST_F(Office, BridgePortsAndStackedDevices)
     ASSERT_TRUE(lan);
     EXPECT_STREQ(network_name(lan), "br_lan");
     EXPECT_EQ(network_device_type(lan), NETWORK_DEVICE_BRIDGE);
-    EXPECT_EQ(names(lan, NETWORK_NODE_BRIDGE_PORT), (std::vector<std::string>{"eth1", "eth2", "wlan0"}));
+    EXPECT_EQ(names(lan, NETWORK_NODE_BRIDGE_PORT),
+              (std::vector<std::string>{"eth1", "eth2", "wlan0"}));
     network_node *port = network_first_type(lan, NETWORK_NODE_BRIDGE_PORT);
     EXPECT_STREQ(network_key(port), "network.device.eth1");
     EXPECT_EQ(network_config(port), cfg("network.device.eth1"));
     // Devices stacked on the bridge and the interfaces over them.
-    EXPECT_EQ(names(lan, NETWORK_NODE_DEVICE), (std::vector<std::string>{"br_lan.10", "vrrp_lan_vip"}));
+    EXPECT_EQ(names(lan, NETWORK_NODE_DEVICE),
+              (std::vector<std::string>{"br_lan.10", "vrrp_lan_vip"}));
     std::vector<std::string> ifaces;
     for (network_node *n = network_first_type(lan, NETWORK_NODE_INTERFACE); n;
          n = network_next_type(lan, n, NETWORK_NODE_INTERFACE))
@@ -121,7 +126,8 @@ TEST_F(Office, ProtocolNodesOfAnInterface)
     // Protocol nodes of one interface only; none for an interface without.
     EXPECT_EQ(network_next_type(iface, v6, NETWORK_NODE_PROTO), nullptr);
     EXPECT_EQ(network_find_proto(model.get(), cfg("network.interface.dsl"), "ipv4"), nullptr);
-    EXPECT_EQ(network_find_proto(model.get(), cfg("network.interface.wan"), "ipv6") != nullptr, true);
+    EXPECT_EQ(network_find_proto(model.get(), cfg("network.interface.wan"), "ipv6") != nullptr,
+              true);
     EXPECT_EQ(network_find_proto(model.get(), nullptr, "ipv4"), nullptr);
 }
 
@@ -135,7 +141,8 @@ TEST_F(Office, BondSlavesAndPrimaryLookup)
     EXPECT_STREQ(network_name(slave), "eth4");
     EXPECT_EQ(network_find(bond, NETWORK_NODE_BOND_SLAVE, cfg("network.device.eth1")), nullptr);
     // The port node is not the device: the device lookup gives the device.
-    EXPECT_EQ(network_type(network_find_device(model.get(), cfg("network.device.eth4"))), NETWORK_NODE_DEVICE);
+    EXPECT_EQ(network_type(network_find_device(model.get(), cfg("network.device.eth4"))),
+              NETWORK_NODE_DEVICE);
 }
 
 TEST_F(Office, ModemsRadiosNamespacesAndTunnels)
@@ -155,7 +162,8 @@ TEST_F(Office, ModemsRadiosNamespacesAndTunnels)
     network_node *wlan = device_named(model.get(), "wlan0");
     ASSERT_TRUE(wlan);
     EXPECT_EQ(network_device_type(wlan), NETWORK_DEVICE_WLAN);
-    EXPECT_EQ(network_config(network_find_parent(wlan, NETWORK_NODE_RADIO)), cfg("network.radio.radio0"));
+    EXPECT_EQ(network_config(network_find_parent(wlan, NETWORK_NODE_RADIO)),
+              cfg("network.radio.radio0"));
     network_node *veth = device_named(model.get(), "veth_monitor");
     ASSERT_TRUE(veth);
     EXPECT_STREQ(network_key(network_find_parent(veth, NETWORK_NODE_NAMESPACE)), "apps");
@@ -166,14 +174,16 @@ TEST_F(Office, ModemsRadiosNamespacesAndTunnels)
     network_node *ti = network_first_type(tunnel, NETWORK_NODE_INTERFACE);
     EXPECT_EQ(network_interface_type(ti), NETWORK_INTERFACE_IPSEC);
     EXPECT_EQ(network_config(ti), cfg("vpn.ipsec.tunnel.branch"));
-    EXPECT_EQ(network_find_device(network_find_parent(ti, NETWORK_NODE_ROOT), network_config(ti)), tunnel);
+    EXPECT_EQ(network_find_device(network_find_parent(ti, NETWORK_NODE_ROOT), network_config(ti)),
+              tunnel);
 
     network_node *vpn = network_find_device(model.get(), cfg("vpn.openvpn.client.hq"));
     ASSERT_TRUE(vpn);
     EXPECT_EQ(network_device_type(vpn), NETWORK_DEVICE_OPENVPN);
     EXPECT_EQ(network_interface_type(network_first(vpn)), NETWORK_INTERFACE_OPENVPN);
-    EXPECT_EQ(network_device_type(network_find_device(model.get(), cfg("vpn.l2tpeth.pw.session.s1"))),
-              NETWORK_DEVICE_L2TPETH);
+    EXPECT_EQ(
+        network_device_type(network_find_device(model.get(), cfg("vpn.l2tpeth.pw.session.s1"))),
+        NETWORK_DEVICE_L2TPETH);
 }
 
 TEST(Model, ChildrenInOrderAndWalksStayInTheirSubtree)
@@ -189,7 +199,8 @@ TEST(Model, ChildrenInOrderAndWalksStayInTheirSubtree)
     for (network_node *n = network_first(m.get()); n; n = network_next_child(n))
         top.push_back(network_name(n));
     EXPECT_EQ(top, (std::vector<std::string>{"eth0", "eth1", "d"}));
-    EXPECT_EQ(names(m.get(), NETWORK_NODE_INTERFACE), (std::vector<std::string>{"a", "c", "b", "d"}));
+    EXPECT_EQ(names(m.get(), NETWORK_NODE_INTERFACE),
+              (std::vector<std::string>{"a", "c", "b", "d"}));
     network_node *eth0 = network_first(m.get());
     EXPECT_EQ(names(eth0, NETWORK_NODE_INTERFACE), (std::vector<std::string>{"a", "c"}));
     EXPECT_EQ(network_first_type(eth0, NETWORK_NODE_DEVICE), nullptr);
@@ -215,7 +226,8 @@ TEST(Model, LongNamesAreShortenedAndStayDistinct)
     }
     EXPECT_EQ(seen.size(), 5u);
     EXPECT_TRUE(seen.count("eth0"));
-    network_node *a = network_find_device(m.get(), config_lookup(c.get(), "network.macsec.backbone_link_long_a"));
+    network_node *a =
+        network_find_device(m.get(), config_lookup(c.get(), "network.macsec.backbone_link_long_a"));
     EXPECT_EQ(std::string(network_name(a)).substr(0, 11), "macsec_back");
 }
 

@@ -71,8 +71,9 @@ TEST(UciWriter, SectionNamesFollowTheNameRule)
     uci_write_config_section_type_name(s.out(), "interface", "vlan4_%s_%s", "eth0.7", "100");
     uci_write_config_section_type_name(s.out(), "interface", "%s", "a b\"c\n");
     uci_write_config_section_type_name(s.out(), "interface", "%s", "Lan_2");
-    EXPECT_EQ(s.text(), "\nconfig interface ipv4_my_lan\n\nconfig interface vlan4_eth0_7_100\n"
-                        "\nconfig interface a_b_c_\n\nconfig interface Lan_2\n");
+    EXPECT_EQ(s.text(),
+              "\nconfig interface ipv4_my_lan\n\nconfig interface vlan4_eth0_7_100\n"
+              "\nconfig interface a_b_c_\n\nconfig interface Lan_2\n");
     unique_text mapped(uci_section_name("ipv6_guest-net.2"));
     EXPECT_STREQ(mapped.get(), "ipv6_guest_net_2");
 }
@@ -107,10 +108,12 @@ TEST_F(UciNames, CollisionLeavesOutTheLaterSectionWithItsOptions)
     uci_write_section(s.out(), "route", b, nullptr);
     uci_write_option_int(s.out(), "metric", 0);
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(s.text(), "\nconfig interface ipv4_my_lan\n\toption proto \"static\"\n\nconfig route\n"
-                        "\toption metric 0\n");
-    EXPECT_EQ(err, "uci test: system: section name ipv4_my_lan is already used by network.advanced; "
-                   "section left out\n");
+    EXPECT_EQ(s.text(),
+              "\nconfig interface ipv4_my_lan\n\toption proto \"static\"\n\nconfig route\n"
+              "\toption metric 0\n");
+    EXPECT_EQ(err,
+              "uci test: system: section name ipv4_my_lan is already used by network.advanced; "
+              "section left out\n");
 }
 
 // The same source writing its section again is no collision (several
@@ -126,7 +129,8 @@ TEST_F(UciNames, OneSourceMayRepeatItsSection)
     EXPECT_EQ(uci_write_section(s.out(), "interface", nullptr, "mm_no_interface_1"), 0);
     EXPECT_EQ(uci_write_section(s.out(), "interface", a, "%s", ""), 0);
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("section name mm_no_interface_1 is already used by (no configuration)"), std::string::npos)
+    EXPECT_NE(err.find("section name mm_no_interface_1 is already used by (no configuration)"),
+              std::string::npos)
         << err;
     EXPECT_NE(err.find("network.advanced: empty interface section name"), std::string::npos) << err;
     // A new file starts with no names taken.
@@ -147,10 +151,12 @@ TEST_F(UciNames, CarriageReturnLeavesTheOptionOut)
     uci_write_option_int(s.out(), "mtu", 1500);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(s.text(), "\nconfig interface wan\n\toption name \"\"\n\toption mtu 1500\n");
-    EXPECT_EQ(err, "uci test: a value of network.advanced (section wan) holds a carriage return; option password "
-                   "left out\n"
-                   "uci test: network.advanced (section wan): option name \"bad name\" is not a UCI name; option "
-                   "left out\n");
+    EXPECT_EQ(
+        err,
+        "uci test: a value of network.advanced (section wan) holds a carriage return; option password "
+        "left out\n"
+        "uci test: network.advanced (section wan): option name \"bad name\" is not a UCI name; option "
+        "left out\n");
     EXPECT_EQ(err.find("hunter"), std::string::npos);
 }
 
@@ -162,8 +168,9 @@ TEST(UciWriter, IntegersAndBooleans)
     uci_write_option_int(s.out(), "metric", -5);
     uci_write_option_int(s.out(), "metric", INT_MAX);
     uci_write_option_int(s.out(), "metric", INT_MIN);
-    EXPECT_EQ(s.text(), "\toption stp 0\n\toption stp 1\n\toption metric -5\n"
-                        "\toption metric 2147483647\n\toption metric -2147483648\n");
+    EXPECT_EQ(s.text(),
+              "\toption stp 0\n\toption stp 1\n\toption metric -5\n"
+              "\toption metric 2147483647\n\toption metric -2147483648\n");
 }
 
 TEST(UciWriter, ListsAreOneQuotedString)
@@ -173,8 +180,9 @@ TEST(UciWriter, ListsAreOneQuotedString)
     write_option_sl_list(s.out(), "ifname", list.get(), " ");
     write_option_sl_list(s.out(), "adv", list.get(), ",");
     write_option_sl_list(s.out(), "none", nullptr, " ");
-    EXPECT_EQ(s.text(), "\toption ifname \"eth1 eth2 tap-wlan0\"\n\toption adv \"eth1,eth2,tap-wlan0\"\n"
-                        "\toption none \"\"\n");
+    EXPECT_EQ(s.text(),
+              "\toption ifname \"eth1 eth2 tap-wlan0\"\n\toption adv \"eth1,eth2,tap-wlan0\"\n"
+              "\toption none \"\"\n");
     // The list stays the caller's.
     EXPECT_EQ(sl_len(list.get()), 3u);
 }
@@ -206,26 +214,27 @@ TEST(UciWriter, OutputParsesAndRoundTrips)
 TEST(UciCheck, RefusesWhatUciRefusesOrTheWriterNeverWrites)
 {
     const char *bad[] = {
-        "\toption a \"b\"\n",                                   // option outside a section
-        "\nconfig interface lan\n\toption a \"b\n",               // line ends inside the quotes
-        "\nconfig interface lan\n\toption a \"b\\\n\"\n",          // quoted value joined to the next line
-        "\nconfig interface lan\nd\"\n",                          // unknown statement
-        "\nconfig interface lan\n\toption a b c\n",               // text after the value
-        "\nconfig interface ipv4_my-lan\n",                      // '-' in a section name
-        "\nconfig interface lan x\n",                            // three words
-        "\nconfig interface \"lan\"\n",                          // quoted name
-        "\nconfig interface lan\n\toption my-opt \"1\"\n",       // '-' in an option name
-        "\nconfig interface lan\n\toption a \"x\ry\"\n",          // carriage return, even quoted
-        "\nconfig interface lan\n\toption a 'x'\n",              // single quotes
-        "\nconfig interface lan\n\toption a x\"y\n",              // quote in a bare value
-        "\nconfig interface lan\n\toption a \"x\"y\n",             // quoted and bare joined
-        "\nconfig interface lan\n# comment\n",                  // comment
-        "\nconfig interface lan\n\tlist a \"x\"\n",                // list
-        "\nconfig interface lan",                                // no line feed at the end
+        "\toption a \"b\"\n",                               // option outside a section
+        "\nconfig interface lan\n\toption a \"b\n",         // line ends inside the quotes
+        "\nconfig interface lan\n\toption a \"b\\\n\"\n",   // quoted value joined to the next line
+        "\nconfig interface lan\nd\"\n",                    // unknown statement
+        "\nconfig interface lan\n\toption a b c\n",         // text after the value
+        "\nconfig interface ipv4_my-lan\n",                 // '-' in a section name
+        "\nconfig interface lan x\n",                       // three words
+        "\nconfig interface \"lan\"\n",                     // quoted name
+        "\nconfig interface lan\n\toption my-opt \"1\"\n",  // '-' in an option name
+        "\nconfig interface lan\n\toption a \"x\ry\"\n",    // carriage return, even quoted
+        "\nconfig interface lan\n\toption a 'x'\n",         // single quotes
+        "\nconfig interface lan\n\toption a x\"y\n",        // quote in a bare value
+        "\nconfig interface lan\n\toption a \"x\"y\n",      // quoted and bare joined
+        "\nconfig interface lan\n# comment\n",              // comment
+        "\nconfig interface lan\n\tlist a \"x\"\n",         // list
+        "\nconfig interface lan",                           // no line feed at the end
     };
     for (const char *text : bad)
         EXPECT_NE(uci::parse(text).error, "") << text;
-    uci::result r = uci::parse("\nconfig interface lan\n\toption a \"\"\n  option mtu -1\n\toption b \"x\\\"\\\\\"\n");
+    uci::result r = uci::parse(
+        "\nconfig interface lan\n\toption a \"\"\n  option mtu -1\n\toption b \"x\\\"\\\\\"\n");
     ASSERT_EQ(r.error, "");
     ASSERT_EQ(r.sections.size(), 1u);
     ASSERT_EQ(r.sections[0].options.size(), 3u);

@@ -33,60 +33,66 @@ std::string each(std::initializer_list<const char *> services, const std::string
 
 std::string token(const std::string &control, const std::string &idle = "")
 {
-    return "httpd auth " + control + " pam_token_decrypt.so" + idle + "\n" +
-           "httpd account " + control + " pam_token_decrypt.so\n";
+    return "httpd auth " + control + " pam_token_decrypt.so" + idle + "\n" + "httpd account " +
+           control + " pam_token_decrypt.so\n";
 }
 
 const std::string kLocal =
-    each({"sshd", "login"}, "@ auth " + L + " pam_qel.so admin -o shell -o serial\n"
-                            "@ account " + L + " pam_qel.so admin -o shell -o serial\n") +
-    each({"httpd", "httpd_login"}, "@ auth " + L + " pam_qel.so\n"
-                                   "@ account " + L + " pam_qel.so\n");
+    each({"sshd", "login"}, "@ auth " + L +
+                                " pam_qel.so admin -o shell -o serial\n"
+                                "@ account " +
+                                L + " pam_qel.so admin -o shell -o serial\n") +
+    each({"httpd", "httpd_login"}, "@ auth " + L +
+                                       " pam_qel.so\n"
+                                       "@ account " +
+                                       L + " pam_qel.so\n");
 
-const std::string kFallback =
-    each({"sshd", "login", "httpd", "httpd_login"},
-         "@ auth required pam_deny.so\n"
-         "@ account required pam_deny.so\n"
-         "@ session required pam_qel.so\n"
-         "@ session required pam_motd.so motd=/var/run/motd\n"
-         "@ session required pam_env.so readenv=0\n") +
-    each({"cli", "shell", "serial"},
-         "@ auth required pam_deny.so\n"
-         "@ account required pam_deny.so\n"
-         "@ password required pam_deny.so\n"
-         "@ session required pam_qel.so\n") +
-    "openvpn auth required pam_qel.so\n"
-    "openvpn account required pam_qel.so\n"
-    "openvpn password required pam_deny.so\n"
-    "openvpn session required pam_deny.so\n"
-    "other auth required pam_warn.so\n"
-    "other auth required pam_deny.so\n"
-    "other account required pam_warn.so\n"
-    "other account required pam_deny.so\n"
-    "other session required pam_warn.so\n"
-    "other session required pam_deny.so\n";
+const std::string kFallback = each({"sshd", "login", "httpd", "httpd_login"},
+                                   "@ auth required pam_deny.so\n"
+                                   "@ account required pam_deny.so\n"
+                                   "@ session required pam_qel.so\n"
+                                   "@ session required pam_motd.so motd=/var/run/motd\n"
+                                   "@ session required pam_env.so readenv=0\n") +
+                              each({"cli", "shell", "serial"},
+                                   "@ auth required pam_deny.so\n"
+                                   "@ account required pam_deny.so\n"
+                                   "@ password required pam_deny.so\n"
+                                   "@ session required pam_qel.so\n") +
+                              "openvpn auth required pam_qel.so\n"
+                              "openvpn account required pam_qel.so\n"
+                              "openvpn password required pam_deny.so\n"
+                              "openvpn session required pam_deny.so\n"
+                              "other auth required pam_warn.so\n"
+                              "other auth required pam_deny.so\n"
+                              "other account required pam_warn.so\n"
+                              "other account required pam_deny.so\n"
+                              "other session required pam_warn.so\n"
+                              "other session required pam_deny.so\n";
 
-const std::initializer_list<const char *> kClientServices = {
-    "sshd", "login", "serial", "openvpn", "httpd", "httpd_login"};
+const std::initializer_list<const char *> kClientServices = {"sshd",    "login", "serial",
+                                                             "openvpn", "httpd", "httpd_login"};
 
 // Plain RADIUS rules: no debug, no NAS id, not authoritative.
 const std::string kRadius =
-    each(kClientServices,
-         "@ auth " + L + " pam_radius_auth.so  localifdown  conf=/var/run/radius.conf\n"
-         "@ account " + L + " pam_radius_auth.so conf=/var/run/radius.conf\n"
-         "@ session optional pam_radius_auth.so conf=/var/run/radius.conf\n");
+    each(kClientServices, "@ auth " + L +
+                              " pam_radius_auth.so  localifdown  conf=/var/run/radius.conf\n"
+                              "@ account " +
+                              L +
+                              " pam_radius_auth.so conf=/var/run/radius.conf\n"
+                              "@ session optional pam_radius_auth.so conf=/var/run/radius.conf\n");
 
 // The TACACS+ block: its control, the service= and groupname= arguments as
 // written (with the blank before them), and the server list that ends
 // every line.
-std::string tacacs_block(const std::string &control, const std::string &svc, const std::string &group,
-                         const std::string &sv)
+std::string tacacs_block(const std::string &control, const std::string &svc,
+                         const std::string &group, const std::string &sv)
 {
     auto login = [&](const char *service, const std::string &proto) {
         return each({service},
-                    "@ auth " + control + " pam_tacplus.so debug try_first_pass login=pap prompt=Password:_" +
-                        sv + "@ account " + control + " pam_tacplus.so debug try_first_pass login=pap" + svc +
-                        " protocol=" + proto + group + sv +
+                    "@ auth " + control +
+                        " pam_tacplus.so debug try_first_pass login=pap prompt=Password:_" + sv +
+                        "@ account " + control + " pam_tacplus.so debug try_first_pass login=pap" +
+                        svc + " protocol=" + proto + group + sv +
                         "@ session optional pam_tacplus.so debug try_first_pass login=pap" + svc +
                         " protocol=" + proto + sv);
     };
@@ -94,7 +100,8 @@ std::string tacacs_block(const std::string &control, const std::string &svc, con
            login("httpd_login", "https") +
            each({"cli", "shell", "serial"},
                 "@ session optional pam_tacplus.so debug try_first_pass login=pap service=@ "
-                "protocol=unknown" + sv) +
+                "protocol=unknown" +
+                    sv) +
            login("openvpn", "openvpn");
 }
 
@@ -180,8 +187,9 @@ TEST(PamMap, RadiusBeforeLocalWithIpv6Server)
         {"hostname": "fd00::1", "port": 1645, "secret": "a]b]", "timeout": 5}]}}})");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(file(r, kPamConf), token(L) + kRadius + kLocal + kFallback);
-    EXPECT_EQ(file(r, kRadiusConf), "10.0.0.1:1812 s1 3\n"
-                                    "[fd00::1]:1645 a\\]b\\] 5\n");
+    EXPECT_EQ(file(r, kRadiusConf),
+              "10.0.0.1:1812 s1 3\n"
+              "[fd00::1]:1645 a\\]b\\] 5\n");
     EXPECT_EQ(r.modes[kRadiusConf], 0600u);
     expect_no_leftovers(r);
 }
@@ -198,7 +206,9 @@ TEST(PamMap, RadiusDebugNasIdAndAuthoritative)
                        "@ auth " + A +
                            " pam_radius_auth.so debug localifdown client_id=rtr-1 "
                            "conf=/var/run/radius.conf\n"
-                           "@ account " + A + " pam_radius_auth.so conf=/var/run/radius.conf\n"
+                           "@ account " +
+                           A +
+                           " pam_radius_auth.so conf=/var/run/radius.conf\n"
                            "@ session optional pam_radius_auth.so conf=/var/run/radius.conf\n") +
                   kFallback);
     // Port and timeout come from the defaults.
@@ -232,17 +242,26 @@ TEST(PamMap, LdapOverTlsWithBindDn)
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string ldap =
         each({"sshd", "login", "serial", "openvpn"},
-             "@ auth " + L + " pam_ldap.so  groupname=memberOf config=/var/run/ldap.conf\n"
-             "@ account " + L + " pam_ldap.so config=/var/run/ldap.conf\n"
-             "@ session optional pam_ldap.so try_first_pass config=/var/run/ldap.conf\n") +
+             "@ auth " + L +
+                 " pam_ldap.so  groupname=memberOf config=/var/run/ldap.conf\n"
+                 "@ account " +
+                 L +
+                 " pam_ldap.so config=/var/run/ldap.conf\n"
+                 "@ session optional pam_ldap.so try_first_pass config=/var/run/ldap.conf\n") +
         each({"httpd"},
-             "@ auth " + L + " pam_ldap.so use_first_pass groupname=memberOf config=/var/run/ldap.conf\n"
-             "@ account " + L + " pam_ldap.so config=/var/run/ldap.conf\n"
-             "@ session optional pam_ldap.so try_first_pass config=/var/run/ldap.conf\n") +
+             "@ auth " + L +
+                 " pam_ldap.so use_first_pass groupname=memberOf config=/var/run/ldap.conf\n"
+                 "@ account " +
+                 L +
+                 " pam_ldap.so config=/var/run/ldap.conf\n"
+                 "@ session optional pam_ldap.so try_first_pass config=/var/run/ldap.conf\n") +
         each({"httpd_login"},
-             "@ auth " + L + " pam_ldap.so  groupname=memberOf config=/var/run/ldap.conf\n"
-             "@ account " + L + " pam_ldap.so config=/var/run/ldap.conf\n"
-             "@ session optional pam_ldap.so try_first_pass config=/var/run/ldap.conf\n");
+             "@ auth " + L +
+                 " pam_ldap.so  groupname=memberOf config=/var/run/ldap.conf\n"
+                 "@ account " +
+                 L +
+                 " pam_ldap.so config=/var/run/ldap.conf\n"
+                 "@ session optional pam_ldap.so try_first_pass config=/var/run/ldap.conf\n");
     EXPECT_EQ(file(r, kPamConf), token(L) + ldap + kFallback);
     EXPECT_EQ(file(r, kLdapConf),
               "uri ldaps://ldap1.example.net:636 ldaps://10.1.1.1:3269\n"
@@ -368,8 +387,8 @@ TEST(PamMap, LineBreaksNeverReachTheFiles)
             R"(", "secret": "s"}]}}})",
         R"({"auth": {"method": ["tacacs+"], "tacacs+": {"group_attribute": ")" + evil +
             R"(", "server": [{"hostname": "t", "secret": "s"}]}}})",
-        R"({"auth": {"method": ["ldap"], "ldap": {"bind_dn": "cn=x", "bind_password": ")" +
-            evil + R"(", "server": [{"hostname": "l"}]}}})",
+        R"({"auth": {"method": ["ldap"], "ldap": {"bind_dn": "cn=x", "bind_password": ")" + evil +
+            R"(", "server": [{"hostname": "l"}]}}})",
     };
     for (const auto &json : cases) {
         SCOPED_TRACE(json);
@@ -406,24 +425,33 @@ TEST(PamMap, PayloadsStayOneArgument)
     auto r = run_map(kPayloads);
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string sv = " server=[fd00::7]:49 [secret=se cret\\]\\x] \n";
-    const std::string tacacs = tacacs_block(L, " [service=my svc]", " groupname=a]b$(x)`y`'z'\"", sv);
+    const std::string tacacs =
+        tacacs_block(L, " [service=my svc]", " groupname=a]b$(x)`y`'z'\"", sv);
     const std::string radius =
         each(kClientServices,
-             "@ auth " + L + " pam_radius_auth.so  localifdown [client_id=rtr 1 conf=/tmp/evil.conf] "
-             "conf=/var/run/radius.conf\n"
-             "@ account " + L + " pam_radius_auth.so conf=/var/run/radius.conf\n"
-             "@ session optional pam_radius_auth.so conf=/var/run/radius.conf\n");
+             "@ auth " + L +
+                 " pam_radius_auth.so  localifdown [client_id=rtr 1 conf=/tmp/evil.conf] "
+                 "conf=/var/run/radius.conf\n"
+                 "@ account " +
+                 L +
+                 " pam_radius_auth.so conf=/var/run/radius.conf\n"
+                 "@ session optional pam_radius_auth.so conf=/var/run/radius.conf\n");
     const std::string ldap_rules =
-        "@ account " + L + " pam_ldap.so config=/var/run/ldap.conf\n"
+        "@ account " + L +
+        " pam_ldap.so config=/var/run/ldap.conf\n"
         "@ session optional pam_ldap.so try_first_pass config=/var/run/ldap.conf\n";
     const std::string ldap =
         each({"sshd", "login", "serial", "openvpn"},
-             "@ auth " + L + " pam_ldap.so  [groupname=Domain Users] config=/var/run/ldap.conf\n" + ldap_rules) +
-        each({"httpd"}, "@ auth " + L +
-                            " pam_ldap.so use_first_pass [groupname=Domain Users] config=/var/run/ldap.conf\n" +
-                            ldap_rules) +
+             "@ auth " + L + " pam_ldap.so  [groupname=Domain Users] config=/var/run/ldap.conf\n" +
+                 ldap_rules) +
+        each(
+            {"httpd"},
+            "@ auth " + L +
+                " pam_ldap.so use_first_pass [groupname=Domain Users] config=/var/run/ldap.conf\n" +
+                ldap_rules) +
         each({"httpd_login"},
-             "@ auth " + L + " pam_ldap.so  [groupname=Domain Users] config=/var/run/ldap.conf\n" + ldap_rules);
+             "@ auth " + L + " pam_ldap.so  [groupname=Domain Users] config=/var/run/ldap.conf\n" +
+                 ldap_rules);
     const std::string pam_conf = file(r, kPamConf);
     EXPECT_EQ(pam_conf, token(L) + tacacs + radius + ldap + kFallback);
     EXPECT_EQ(file(r, kRadiusConf), "[fd00::9]:1812 r\\]1 3\n");
@@ -437,17 +465,18 @@ TEST(PamMap, PayloadsStayOneArgument)
               "binddn cn=reader,dc=example\n"
               "timelimit 10\n"
               "bind_timelimit 10\n");
-    EXPECT_EQ(r.err,
-              "config map pam: auth.tacacs+.server.1.secret: the value holds '#', which ends a PAM rule; "
-              "left out\n"
-              "config map pam: auth.tacacs+.server.2.secret: the value ends in a backslash, which PAM would "
-              "read as part of what follows; left out\n"
-              "config map pam: auth.radius.server.1.secret: the value holds a blank, which would split it "
-              "into two fields; left out\n"
-              "config map pam: auth.radius.server.2.secret: the value is empty, which would shift the fields "
-              "after it; left out\n"
-              "config map pam: auth.ldap.bind_password: the value starts or ends with a blank, which the LDAP "
-              "module drops; left out\n");
+    EXPECT_EQ(
+        r.err,
+        "config map pam: auth.tacacs+.server.1.secret: the value holds '#', which ends a PAM rule; "
+        "left out\n"
+        "config map pam: auth.tacacs+.server.2.secret: the value ends in a backslash, which PAM would "
+        "read as part of what follows; left out\n"
+        "config map pam: auth.radius.server.1.secret: the value holds a blank, which would split it "
+        "into two fields; left out\n"
+        "config map pam: auth.radius.server.2.secret: the value is empty, which would shift the fields "
+        "after it; left out\n"
+        "config map pam: auth.ldap.bind_password: the value starts or ends with a blank, which the LDAP "
+        "module drops; left out\n");
 
     if (!pam_check::available())
         GTEST_SKIP() << "no PAM probe or pamtester";
@@ -462,9 +491,11 @@ TEST(PamMap, PayloadsStayOneArgument)
     EXPECT_EQ(args_of("account", "pam_tacplus.so"),
               (args{"debug", "try_first_pass", "login=pap", "service=my svc", "protocol=ssh",
                     "groupname=a]b$(x)`y`'z'\"", "server=[fd00::7]:49", "secret=se cret]\\x"}));
-    EXPECT_EQ(args_of("auth", "pam_radius_auth.so"),
-              (args{"localifdown", "client_id=rtr 1 conf=/tmp/evil.conf", "conf=/var/run/radius.conf"}));
-    EXPECT_EQ(args_of("auth", "pam_ldap.so"), (args{"groupname=Domain Users", "config=/var/run/ldap.conf"}));
+    EXPECT_EQ(
+        args_of("auth", "pam_radius_auth.so"),
+        (args{"localifdown", "client_id=rtr 1 conf=/tmp/evil.conf", "conf=/var/run/radius.conf"}));
+    EXPECT_EQ(args_of("auth", "pam_ldap.so"),
+              (args{"groupname=Domain Users", "config=/var/run/ldap.conf"}));
 }
 
 // What Linux-PAM cannot carry at all is left out: a '#' anywhere ends the
@@ -476,16 +507,19 @@ TEST(PamMap, ArgumentsPamCannotCarryAreLeftOut)
         "ldap": {"group_attribute": "staff\\", "server": [{"hostname": "10.0.0.2"}]}}})");
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string pam_conf = file(r, kPamConf);
-    EXPECT_NE(pam_conf.find("sshd auth " + L + " pam_radius_auth.so  localifdown  conf=/var/run/radius.conf\n"),
+    EXPECT_NE(pam_conf.find("sshd auth " + L +
+                            " pam_radius_auth.so  localifdown  conf=/var/run/radius.conf\n"),
               std::string::npos)
         << pam_conf;
-    EXPECT_NE(pam_conf.find("sshd auth " + L + " pam_ldap.so  config=/var/run/ldap.conf\n"), std::string::npos)
+    EXPECT_NE(pam_conf.find("sshd auth " + L + " pam_ldap.so  config=/var/run/ldap.conf\n"),
+              std::string::npos)
         << pam_conf;
     pam_reads_every_rule(pam_conf);
-    EXPECT_EQ(r.err,
-              "config map pam: auth.radius.nas_id: the value holds '#', which ends a PAM rule; left out\n"
-              "config map pam: auth.ldap.group_attribute: the value ends in a backslash, which PAM would "
-              "read as part of what follows; left out\n");
+    EXPECT_EQ(
+        r.err,
+        "config map pam: auth.radius.nas_id: the value holds '#', which ends a PAM rule; left out\n"
+        "config map pam: auth.ldap.group_attribute: the value ends in a backslash, which PAM would "
+        "read as part of what follows; left out\n");
 }
 
 // Every file is 0600 whatever the umask, also over an older file that was
@@ -514,9 +548,10 @@ TEST(PamMap, FullFileSystemKeepsThePreviousFiles)
     spec.args = {"map", "pam"};
     spec.config_json = R"({"auth": {"method": ["radius"],
         "radius": {"server": [{"hostname": "10.0.0.1", "secret": "s"}]}}})";
-    spec.before = "mount -t tmpfs -o size=16k full /run; mkdir /run/x; "
-                  "echo previous > /run/pam.conf; echo previous > /run/radius.conf; "
-                  "dd if=/dev/zero of=/run/x/fill bs=4k 2>/dev/null || true";
+    spec.before =
+        "mount -t tmpfs -o size=16k full /run; mkdir /run/x; "
+        "echo previous > /run/pam.conf; echo previous > /run/radius.conf; "
+        "dd if=/dev/zero of=/run/x/fill bs=4k 2>/dev/null || true";
     spec.collect = {kPamConf, kRadiusConf};
     spec.after = "ls -A /var/run";
     auto r = nsrun::run(spec);
@@ -532,8 +567,8 @@ TEST(PamMap, FullFileSystemKeepsThePreviousFiles)
 // The schema refuses such a value when it is set, and keeps the old one.
 TEST(PamMap, LineBreaksAreRefusedWhenSet)
 {
-    for (const char *path : {"auth.ldap.bind_password", "auth.ldap.base_dn",
-                             "auth.radius.nas_id", "auth.tacacs+.group_attribute"}) {
+    for (const char *path : {"auth.ldap.bind_password", "auth.ldap.base_dn", "auth.radius.nas_id",
+                             "auth.tacacs+.group_attribute"}) {
         SCOPED_TRACE(path);
         nsrun::Spec spec;
         spec.args = {"set", path, "x\nother auth sufficient pam_permit.so"};
@@ -559,7 +594,8 @@ TEST(PamMap, PamLibraryRunsTheGeneratedRules)
         "radius": {"nas_id": "rtr", "server": [{"hostname": "fd00::1", "secret": "r"}]},
         "ldap": {"group_attribute": "memberOf", "server": [{"hostname": "ldap.example.net"}]}}})";
     spec.after = pam_check::setup() +
-                 "t() { " PAMTESTER " \"$@\" >/dev/null 2>&1; echo \"$1 $?\"; }\n"
+                 "t() { " PAMTESTER
+                 " \"$@\" >/dev/null 2>&1; echo \"$1 $?\"; }\n"
                  "PAM_PROBE_FAIL=pam_tacplus.so,pam_radius_auth.so t sshd admin authenticate\n"
                  "PAM_PROBE_FAIL=pam_token_decrypt.so t httpd admin authenticate\n"
                  "t other admin authenticate\n"

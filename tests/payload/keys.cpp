@@ -108,8 +108,7 @@ void set_path(rapidjson::Document &doc, const std::string &path, rapidjson::Valu
     auto segs = segments(path);
     for (size_t i = 0; i < segs.size(); i++) {
         const std::string &seg = segs[i];
-        const schema_node *next =
-            s->type == SCHEMA_OBJECT ? quill::schema_member(s, seg) : s->item;
+        const schema_node *next = s->type == SCHEMA_OBJECT ? quill::schema_member(s, seg) : s->item;
         if (!next)
             return;
         bool last = i + 1 == segs.size();
@@ -223,8 +222,7 @@ std::string with_json(const std::string &base_json,
 
 std::string base64(const std::string &bytes)
 {
-    static const char table[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static const char table[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
     size_t i = 0;
     for (; i + 2 < bytes.size(); i += 3) {

@@ -234,14 +234,14 @@ void compare(const run_output &ref, const run_output &got, const std::string &ge
     auto a = shapes_of(ref, generator), b = shapes_of(got, generator);
     for (const auto &[path, s] : a) {
         auto it = b.find(path);
-        for (const auto &u : missing(s.units, it == b.end() ? std::multiset<std::string>{}
-                                                            : it->second.units))
+        for (const auto &u :
+             missing(s.units, it == b.end() ? std::multiset<std::string>{} : it->second.units))
             dropped.insert(path + ": " + u);
     }
     for (const auto &[path, s] : b) {
         auto it = a.find(path);
-        for (const auto &u : missing(s.units, it == a.end() ? std::multiset<std::string>{}
-                                                            : it->second.units))
+        for (const auto &u :
+             missing(s.units, it == a.end() ? std::multiset<std::string>{} : it->second.units))
             added.insert(path + ": " + u);
     }
 }
@@ -354,7 +354,8 @@ reach_table discover(std::vector<std::string> &faults)
         while (!pending.empty()) {
             inputs.clear();
             for (const auto &group : pending)
-                inputs.push_back({with_values(base_json(b), marker_values(t, group)), all_generators});
+                inputs.push_back(
+                    {with_values(base_json(b), marker_values(t, group)), all_generators});
             outs = r.run(inputs, error);
             if (outs.empty()) {
                 faults.push_back(error);
@@ -573,7 +574,8 @@ size_t count_included(const run_output &o, const std::string &top, const std::st
                 auto it = o.files.find(line.substr(8));
                 if (follow && it != o.files.end())
                     self(it->second, false, self);
-            } else if (prefix.empty() ? !line.empty() : line.compare(0, prefix.size(), prefix) == 0) {
+            } else if (prefix.empty() ? !line.empty()
+                                      : line.compare(0, prefix.size(), prefix) == 0) {
                 n++;
             }
         }
@@ -782,8 +784,7 @@ run_values values_of(const reach_table &t, const std::vector<size_t> &group, siz
 payload_result drive(const reach_table &t, const std::string &generator, size_t p,
                      const std::vector<std::vector<size_t>> &groups,
                      const std::vector<run_output> &refs, const std::vector<verdict> &ref_verdicts,
-                     const runner &r, const std::vector<std::string> &gens,
-                     daemon_checks &daemons)
+                     const runner &r, const std::vector<std::string> &gens, daemon_checks &daemons)
 {
     payload_result res;
     std::vector<job> pending;
@@ -795,8 +796,8 @@ payload_result drive(const reach_table &t, const std::string &generator, size_t 
             std::vector<std::pair<std::string, std::string>> values;
             for (size_t k : groups[j.group]) {
                 bool on = std::find(j.subset.begin(), j.subset.end(), k) != j.subset.end();
-                values.push_back({t.keys[k].path, on ? t.keys[k].with(payloads[p].text)
-                                                     : t.keys[k].marker});
+                values.push_back(
+                    {t.keys[k].path, on ? t.keys[k].with(payloads[p].text) : t.keys[k].marker});
             }
             inputs.push_back(
                 {with_values(base_of(t, groups[j.group]), values), gens, generator == "network"});
@@ -874,9 +875,9 @@ payload_result drive(const reach_table &t, const std::string &generator, size_t 
                 next.push_back({j.group, {j.subset.begin() + half, j.subset.end()}});
                 continue;
             }
-            const std::string what = j.subset.size() == 1 ? t.keys[j.subset[0]].path
-                                                          : std::to_string(j.subset.size()) +
-                                                                " keys";
+            const std::string what = j.subset.size() == 1
+                                         ? t.keys[j.subset[0]].path
+                                         : std::to_string(j.subset.size()) + " keys";
             if (dropped.empty()) {
                 res.written += j.subset.size();
                 res.outcomes.push_back("written: " + what);
@@ -948,7 +949,8 @@ void drive_generator(const std::string &generator)
     EXPECT_EQ(faults, std::vector<std::string>{}) << "the example itself";
     std::vector<verdict> ref_verdicts;
     for (size_t g = 0; g < groups.size(); g++)
-        ref_verdicts.push_back(daemons.run(refs[g], generator, values_of(t, groups[g], payloads.size())));
+        ref_verdicts.push_back(
+            daemons.run(refs[g], generator, values_of(t, groups[g], payloads.size())));
     for (size_t g = 0; g < groups.size(); g++) {
         // Every key of the group reaches the file with its marker beside
         // the others: none hides another.

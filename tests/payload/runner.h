@@ -38,7 +38,7 @@ struct run_output {
 
 struct runner {
     std::vector<std::pair<std::string, std::string>> runtime;  // store values
-    std::vector<std::string> openvpn_files;  // checked when a run asks for it
+    std::vector<std::string> openvpn_files;                    // checked when a run asks for it
 
     // Outputs in the order of inputs; empty with error set when the
     // namespace could not be set up.

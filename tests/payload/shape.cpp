@@ -17,7 +17,8 @@ bool starts_with(const std::string &s, const std::string &prefix)
 
 bool ends_with(const std::string &s, const std::string &suffix)
 {
-    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return s.size() >= suffix.size() &&
+           s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 std::vector<std::string> lines_of(const std::string &text)
@@ -116,8 +117,8 @@ void ipsec_conf(reader &r, const std::string &text)
         size_t start = line.find_first_not_of(" \t");
         size_t eq = line.find('=', start);
         std::string key = eq == std::string::npos ? "" : line.substr(start, eq - start);
-        if (key.empty() || key.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") !=
-                               std::string::npos) {
+        if (key.empty() ||
+            key.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") != std::string::npos) {
             r.fail("not an option", line);
             continue;
         }
@@ -455,8 +456,8 @@ shape shape_of(const std::string &path, const std::string &text)
     reader r;
     r.unit("file");
     const std::string tree = "/var/run/ipsec.d/";
-    bool inline_blocks = starts_with(path, "/var/run/config_file_") ||
-                         starts_with(path, "/var/run/openvpn/");
+    bool inline_blocks =
+        starts_with(path, "/var/run/config_file_") || starts_with(path, "/var/run/openvpn/");
     // Key and certificate files of the tree are PEM as the user gave it,
     // which may end its lines with CR LF; their readers take that.
     bool credentials = starts_with(path, tree) && !starts_with(path, tree + "conf/") &&
@@ -530,8 +531,8 @@ unsigned documented_mode(const std::string &path, bool directory)
     auto it = fixed.find(path);
     if (it != fixed.end())
         return it->second;
-    for (const char *secret : {"/var/run/config_file_", "/var/run/userpass_",
-                               "/var/run/serviceproviders-"})
+    for (const char *secret :
+         {"/var/run/config_file_", "/var/run/userpass_", "/var/run/serviceproviders-"})
         if (starts_with(path, secret))
             return 0600;
     if (starts_with(path, "/var/run/openvpn/"))

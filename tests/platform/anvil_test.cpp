@@ -19,7 +19,11 @@ struct TempDir {
         char tmpl[] = "/tmp/anvil_test.XXXXXX";
         path = mkdtemp(tmpl);
     }
-    ~TempDir() { std::string cmd = "rm -rf " + path; (void)!system(cmd.c_str()); }
+    ~TempDir()
+    {
+        std::string cmd = "rm -rf " + path;
+        (void)!system(cmd.c_str());
+    }
     std::string operator/(const char *name) const { return path + "/" + name; }
 };
 
@@ -100,9 +104,9 @@ TEST(Ip4Network, Parse)
 
     addr = 7;
     prefix = 7;
-    for (const char *bad : {"", "10.0.0.0/33", "10.0.0.0/", "10.0.0/8", "10.0.0.256/8",
-                            "10.0.0.0/8x", "10.0.0.0/-1", "a.b.c.d/8", "10.0.0.0 /8",
-                            "10.0.0.0/008"}) {
+    for (const char *bad :
+         {"", "10.0.0.0/33", "10.0.0.0/", "10.0.0/8", "10.0.0.256/8", "10.0.0.0/8x", "10.0.0.0/-1",
+          "a.b.c.d/8", "10.0.0.0 /8", "10.0.0.0/008"}) {
         EXPECT_FALSE(xip4_parse_network(bad, &addr, &prefix)) << bad;
     }
     EXPECT_EQ(addr, 7u);
@@ -175,7 +179,7 @@ TEST(Files, RemoveTreeTakesLinksNotTheirTargets)
 
 mode_t mode_of(const std::string &path)
 {
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 07777;
 }
 

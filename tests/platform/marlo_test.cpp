@@ -59,9 +59,11 @@ TEST_F(Marlo, RootAlwaysNoGrantRefused)
 
 TEST_F(Marlo, UserAndGroupGrants)
 {
-    policy("# read only\nuser " + user + " get dump   # trailing comment\n"
+    policy("# read only\nuser " + user +
+           " get dump   # trailing comment\n"
            "user someone-else set\n"
-           "group " + group + " map\n");
+           "group " +
+           group + " map\n");
     EXPECT_TRUE(may({"config", "get", "a.b"}));
     EXPECT_TRUE(may({"config", "dump"}));
     EXPECT_TRUE(may({"config", "map", "dnsmasq"}));

@@ -51,8 +51,8 @@ TEST(Nsrun, RuntimeValuesEnvPathAndAfter)
     nsrun::Spec s;
     s.program = nsrun::tallo_binary();
     s.args = {"dump"};
-    s.runtime = {{"net.if.wan.up", "1"}, {"net.if.wan.addr", "10.0.0.1"},
-                 {"odd", " spaced\nvalue "}};
+    s.runtime = {
+        {"net.if.wan.up", "1"}, {"net.if.wan.addr", "10.0.0.1"}, {"odd", " spaced\nvalue "}};
     s.after = std::string("echo $FOO; ") + nsrun::tallo_binary() + " get odd";
     s.env["FOO"] = "bar";
     auto r = nsrun::run(s);

@@ -98,7 +98,8 @@ TEST_F(Tallo, SetGetTyped)
 
 TEST_F(Tallo, KeysAndEntriesInNaturalOrder)
 {
-    for (const char *k : {"m.ipv4.10", "m.ipv4.5", "m.ipv4.1", "m.ipv4.5.sub", "m.ipv4x", "m.other"})
+    for (const char *k :
+         {"m.ipv4.10", "m.ipv4.5", "m.ipv4.1", "m.ipv4.5.sub", "m.ipv4x", "m.other"})
         ASSERT_EQ(tallo_set_string(k, k), 0);
     tallo_set_string("m/ipv4", "not a child");
     unique_sl keys(tallo_keys("m.ipv4"));

@@ -4,10 +4,7 @@
 
 namespace proto_test {
 
-std::string quote(const std::string &text)
-{
-    return nsrun::json_string(text);
-}
+std::string quote(const std::string &text) { return nsrun::json_string(text); }
 
 nsrun::Result map_network(nsrun::Spec spec)
 {

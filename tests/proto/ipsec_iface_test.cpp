@@ -35,14 +35,16 @@ TEST(IpsecInterface, SectionRetrySettingsAndFingerprint)
     ASSERT_EQ(r.status, 0) << r.err;
     // cat sorts the glob: certs, conf, secrets.
     std::string digest = md5("CERT\nconn hq\n: PSK \"x\"\n");
-    EXPECT_EQ(section(file(r, network_file), "ipsec_hq"),
-              "\nconfig interface ipsec_hq\n\toption proto \"ipsec\"\n\toption ifname \"ipsec2\"\n"
-              "\toption metric 40\n\toption initiate \"route\"\n\toption policies 2\n\toption num_hosts 3\n"
-              "\toption retry_timeout_initial 60\n\toption retry_timeout_limit 7200\n"
-              "\toption retry_timeout_jitter 5\n\toption retry_timeout_base \"1.500000\"\n"
-              "\toption try_interval_initial 20\n\toption try_interval_limit 600\n"
-              "\toption try_interval_jitter 1\n\toption try_interval_base \"3.000000\"\n"
-              "\toption conf_md5sum \"" + digest + "\"\n");
+    EXPECT_EQ(
+        section(file(r, network_file), "ipsec_hq"),
+        "\nconfig interface ipsec_hq\n\toption proto \"ipsec\"\n\toption ifname \"ipsec2\"\n"
+        "\toption metric 40\n\toption initiate \"route\"\n\toption policies 2\n\toption num_hosts 3\n"
+        "\toption retry_timeout_initial 60\n\toption retry_timeout_limit 7200\n"
+        "\toption retry_timeout_jitter 5\n\toption retry_timeout_base \"1.500000\"\n"
+        "\toption try_interval_initial 20\n\toption try_interval_limit 600\n"
+        "\toption try_interval_jitter 1\n\toption try_interval_base \"3.000000\"\n"
+        "\toption conf_md5sum \"" +
+            digest + "\"\n");
     // The interface of a disabled tunnel follows its connection file only.
     EXPECT_NE(section(file(r, network_file), "ipsec_other"), "");
 }
@@ -50,12 +52,17 @@ TEST(IpsecInterface, SectionRetrySettingsAndFingerprint)
 TEST(IpsecInterface, CertificateChangeChangesTheDigest)
 {
     const std::string vpn = R"({"tunnel": {"hq": {}}})";
-    auto a = run_ipsec_iface(vpn, {{live + "/conf/hq.conf", "conn hq\n"}, {live + "/certs/hq.crt", "A\n"}});
-    auto b = run_ipsec_iface(vpn, {{live + "/conf/hq.conf", "conn hq\n"}, {live + "/certs/hq.crt", "B\n"}});
-    std::string sa = section(file(a, network_file), "ipsec_hq"), sb = section(file(b, network_file), "ipsec_hq");
+    auto a = run_ipsec_iface(
+        vpn, {{live + "/conf/hq.conf", "conn hq\n"}, {live + "/certs/hq.crt", "A\n"}});
+    auto b = run_ipsec_iface(
+        vpn, {{live + "/conf/hq.conf", "conn hq\n"}, {live + "/certs/hq.crt", "B\n"}});
+    std::string sa = section(file(a, network_file), "ipsec_hq"),
+                sb = section(file(b, network_file), "ipsec_hq");
     ASSERT_NE(sa, "");
     EXPECT_NE(sa, sb);
-    EXPECT_NE(sa.find("\toption initiate \"initiate\"\n\toption policies 1\n\toption num_hosts 0\n"), std::string::npos)
+    EXPECT_NE(
+        sa.find("\toption initiate \"initiate\"\n\toption policies 1\n\toption num_hosts 0\n"),
+        std::string::npos)
         << sa;
 }
 
@@ -64,8 +71,9 @@ TEST(IpsecInterface, NoSectionWithoutConnectionFileOrUnderNhrp)
     auto r = run_ipsec_iface(R"({"tunnel": {"hq": {}}})", {{live + "/certs/hq.crt", "A\n"}});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(file(r, network_file), "\nconfig globals globals\n");
-    r = run_ipsec_iface(R"({"tunnel": {"hq": {}}})", {{live + "/conf/hq.conf", "conn hq\n"}},
-                        R"(, "network": {"route": {"service": {"nhrp": {"network": [{"ipsec": "hq"}]}}}})");
+    r = run_ipsec_iface(
+        R"({"tunnel": {"hq": {}}})", {{live + "/conf/hq.conf", "conn hq\n"}},
+        R"(, "network": {"route": {"service": {"nhrp": {"network": [{"ipsec": "hq"}]}}}})");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(file(r, network_file), "\nconfig globals globals\n");
 }

@@ -44,35 +44,38 @@ TEST(Tunnels, IpTunnelAndMacsecSections)
       "macsec": {"m1": {"local": "/network/interface/wan", "association": {"cak": "00ff%s", "ckn": "ab"}},
         "dyn": {"local": "/network/interface/wan", "type": "dynamic", "association": {"cak": "x", "ckn": "y"}}})");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(device_sections(r),
-              "\nconfig interface tnl_dc\n\toption name \"tnl_dc\"\n\toption proto \"iptunnel\"\n"
-              "\toption mode \"ipip\"\n\toption remote \"198.51.100.%d\"\n\toption local \"192.0.2.1\"\n"
-              "\toption device \"eth0\"\n\toption keepalive 1\n\toption key \"42\"\n"
-              "\nconfig interface tnl_nokey\n\toption name \"tnl_nokey\"\n\toption proto \"iptunnel\"\n"
-              "\toption mode \"gre\"\n\toption remote \"r\\\"x\"\n\toption local \"192.0.2.1\"\n"
-              "\toption device \"eth0\"\n\toption keepalive 0\n"
-              "\nconfig interface macsec_m1\n\toption cak \"00ff%s\"\n\toption ckn \"ab\"\n"
-              "\toption local_ip \"192.0.2.1\"\n\toption type \"manual\"\n\toption name \"macsec_m1\"\n"
-              "\toption proto \"macsec\"\n\toption device \"eth0\"\n"
-              "\nconfig interface macsec_dyn\n\toption local_ip \"192.0.2.1\"\n\toption type \"dynamic\"\n"
-              "\toption name \"macsec_dyn\"\n\toption proto \"macsec\"\n\toption device \"eth0\"\n");
+    EXPECT_EQ(
+        device_sections(r),
+        "\nconfig interface tnl_dc\n\toption name \"tnl_dc\"\n\toption proto \"iptunnel\"\n"
+        "\toption mode \"ipip\"\n\toption remote \"198.51.100.%d\"\n\toption local \"192.0.2.1\"\n"
+        "\toption device \"eth0\"\n\toption keepalive 1\n\toption key \"42\"\n"
+        "\nconfig interface tnl_nokey\n\toption name \"tnl_nokey\"\n\toption proto \"iptunnel\"\n"
+        "\toption mode \"gre\"\n\toption remote \"r\\\"x\"\n\toption local \"192.0.2.1\"\n"
+        "\toption device \"eth0\"\n\toption keepalive 0\n"
+        "\nconfig interface macsec_m1\n\toption cak \"00ff%s\"\n\toption ckn \"ab\"\n"
+        "\toption local_ip \"192.0.2.1\"\n\toption type \"manual\"\n\toption name \"macsec_m1\"\n"
+        "\toption proto \"macsec\"\n\toption device \"eth0\"\n"
+        "\nconfig interface macsec_dyn\n\toption local_ip \"192.0.2.1\"\n\toption type \"dynamic\"\n"
+        "\toption name \"macsec_dyn\"\n\toption proto \"macsec\"\n\toption device \"eth0\"\n");
 }
 
 TEST(Tunnels, L2tpEthernetSessionUsesItsTunnel)
 {
-    auto r = run_tunnels(R"("iptunnel": {}}, "vpn": {"l2tpeth": {"t1": {"local": "/network/interface/wan",
+    auto r = run_tunnels(
+        R"("iptunnel": {}}, "vpn": {"l2tpeth": {"t1": {"local": "/network/interface/wan",
         "remote": "203.0.113.9", "tunnel_id": "100", "peer_tunnel_id": "200", "encapsulation": "ip",
         "udp_source_port": 5000, "udp_destination_port": 5001, "udp_checksum": true,
         "session": {"s1": {"session_id": "1", "peer_session_id": "2", "cookie": "%d%n", "peer_cookie": "ab",
                            "l2spec_type": "none", "seq": "both"}}}})");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(device_sections(r),
-              "\nconfig interface l2te_t1_s1\n\toption proto \"l2tpeth\"\n\toption remote \"203.0.113.9\"\n"
-              "\toption local \"192.0.2.1\"\n\toption tunnel_id \"100\"\n\toption peer_tunnel_id \"200\"\n"
-              "\toption encapsulation \"ip\"\n\toption udp_source_port 5000\n\toption udp_destination_port 5001\n"
-              "\toption udp_checksum 1\n\toption session_id \"1\"\n\toption peer_session_id \"2\"\n"
-              "\toption cookie \"%d%n\"\n\toption peer_cookie \"ab\"\n\toption l2spec_type \"none\"\n"
-              "\toption seq \"both\"\n");
+    EXPECT_EQ(
+        device_sections(r),
+        "\nconfig interface l2te_t1_s1\n\toption proto \"l2tpeth\"\n\toption remote \"203.0.113.9\"\n"
+        "\toption local \"192.0.2.1\"\n\toption tunnel_id \"100\"\n\toption peer_tunnel_id \"200\"\n"
+        "\toption encapsulation \"ip\"\n\toption udp_source_port 5000\n\toption udp_destination_port 5001\n"
+        "\toption udp_checksum 1\n\toption session_id \"1\"\n\toption peer_session_id \"2\"\n"
+        "\toption cookie \"%d%n\"\n\toption peer_cookie \"ab\"\n\toption l2spec_type \"none\"\n"
+        "\toption seq \"both\"\n");
 }
 
 TEST(Tunnels, DisabledOrWithoutLocalAddressWriteNothing)
@@ -86,7 +89,8 @@ TEST(Tunnels, DisabledOrWithoutLocalAddressWriteNothing)
 
     std::string disabled = members;
     for (const char *from : {R"({"local")"})
-        for (size_t at = disabled.find(from); at != std::string::npos; at = disabled.find(from, at + 20))
+        for (size_t at = disabled.find(from); at != std::string::npos;
+             at = disabled.find(from, at + 20))
             disabled.replace(at, 1, R"({"enable": false, )");
     r = run_tunnels(disabled);
     ASSERT_EQ(r.status, 0) << r.err;

@@ -35,7 +35,7 @@ TEST_F(StoreTest, CommitWritesOnlyWhatDiffersInStoreOrder)
     copy_ptr c = update();
     ASSERT_TRUE(c);
     config_set(c.get(), "system.motto", "hi");
-    config_set(c.get(), "system.retries", "3");  /* the default: not written */
+    config_set(c.get(), "system.retries", "3"); /* the default: not written */
     config_set(c.get(), "network.interface.wan.proto", "dhcp");
     config_set(c.get(), "network.interface.lan.mtu", "1400");
     config_set(c.get(), "system.timeout", "90");
@@ -60,7 +60,7 @@ TEST_F(StoreTest, CommitWritesOnlyWhatDiffersInStoreOrder)
               "}\n");
     struct stat st;
     ASSERT_EQ(stat(file.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);  /* the configuration holds secrets */
+    EXPECT_EQ(st.st_mode & 0777, 0600u); /* the configuration holds secrets */
     /* A replaced file keeps its owner and mode. */
     ASSERT_EQ(chmod(file.c_str(), 0640), 0);
     if (geteuid() == 0) {
@@ -81,7 +81,7 @@ TEST_F(StoreTest, CommitWritesOnlyWhatDiffersInStoreOrder)
     copy_ptr back = load();
     EXPECT_STREQ(config_get_string(back.get(), "system.motto"), "again");
     EXPECT_EQ(config_get_bool(back.get(), "system.enabled"), 0);
-    EXPECT_EQ(files_in(dir), 3u);  /* schema, config, lock: nothing left over */
+    EXPECT_EQ(files_in(dir), 3u); /* schema, config, lock: nothing left over */
 }
 
 TEST_F(StoreTest, RefusedCommitLeavesFileUntouched)
@@ -93,7 +93,8 @@ TEST_F(StoreTest, RefusedCommitLeavesFileUntouched)
     testing::internal::CaptureStderr();
     EXPECT_EQ(config_commit(c.get()), 0);
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("network.interface.lan.peer: reference to a missing member"), std::string::npos)
+    EXPECT_NE(err.find("network.interface.lan.peer: reference to a missing member"),
+              std::string::npos)
         << err;
     EXPECT_EQ(slurp(file), original);
     /* Forced, it goes through. */
@@ -121,7 +122,7 @@ TEST_F(StoreTest, FailedWriteLeavesFileByteForByte)
     waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(slurp(file), original);
-    EXPECT_EQ(files_in(dir), 3u);  /* no temporary file left behind */
+    EXPECT_EQ(files_in(dir), 3u); /* no temporary file left behind */
 }
 
 TEST_F(StoreTest, KillDuringCommitNeverLeavesPartialFile)
@@ -224,7 +225,7 @@ TEST_F(StoreTest, CancelDropsChangesAndKeepsCopyUsable)
     config_set(c.get(), "system.retries", "4");
     ASSERT_EQ(config_commit(c.get()), 1);
     config_set(c.get(), "system.retries", "5");
-    config_cancel(c.get());  /* back to what was committed, not to the load */
+    config_cancel(c.get()); /* back to what was committed, not to the load */
     EXPECT_EQ(config_get_int(c.get(), "system.retries"), 4);
     c.reset();
     copy_ptr back = load();
@@ -237,7 +238,7 @@ TEST_F(StoreTest, CreateAndTryCreate)
     std::string other = dir + "/other.json";
     copy_ptr made(config_create(other.c_str()));
     ASSERT_TRUE(made);
-    EXPECT_STREQ(config_get_string(made.get(), "system.hostname"), "");  /* built-in schema */
+    EXPECT_STREQ(config_get_string(made.get(), "system.hostname"), ""); /* built-in schema */
     ASSERT_EQ(config_commit(made.get()), 1);
     EXPECT_EQ(slurp(other), "{}\n");
     testing::internal::CaptureStderr();

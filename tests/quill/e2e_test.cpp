@@ -47,12 +47,13 @@ TEST(StoreEndToEnd, BadFileAndBadValueAreNamed)
     EXPECT_NE(r.err.find("malformed JSON"), std::string::npos) << r.err;
 
     const std::string good = "{\"auth\": {\"ldap\": {\"timeout\": 20}}}";
-    r = shell(R"sh("$1" set auth.ldap.timeout 9999; echo "status $?"; "$1" set auth.ldap.colour red; echo "status $?")sh",
-              good);
+    r = shell(
+        R"sh("$1" set auth.ldap.timeout 9999; echo "status $?"; "$1" set auth.ldap.colour red; echo "status $?")sh",
+        good);
     EXPECT_EQ(r.out, "status 2\nstatus 2\n");
     EXPECT_NE(r.err.find("auth.ldap.timeout: integer out of range"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("auth.ldap.colour: unknown path"), std::string::npos) << r.err;
-    EXPECT_EQ(r.files["/etc/config/config.json"], good);  /* untouched */
+    EXPECT_EQ(r.files["/etc/config/config.json"], good); /* untouched */
 }
 
 TEST(StoreEndToEnd, OnlyARegularFileIsRead)

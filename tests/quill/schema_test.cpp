@@ -39,19 +39,22 @@ TEST(Schema, FragmentsMergeDeeply)
 
 TEST(Schema, BadFragmentsAreBuildErrors)
 {
-    EXPECT_EQ(build_error({{"a.json", R"({"x": {"type": "object", "members": {"y": "string"}}})"},
-                           {"b.json", R"({"x": {"type": "object", "members": {"y": "integer"}}})"}}),
-              "b.json: x.y: described twice");
+    EXPECT_EQ(
+        build_error({{"a.json", R"({"x": {"type": "object", "members": {"y": "string"}}})"},
+                     {"b.json", R"({"x": {"type": "object", "members": {"y": "integer"}}})"}}),
+        "b.json: x.y: described twice");
     EXPECT_EQ(build_error({{"a.json", R"({"x": "strin"})"}}), "a.json: x: unknown type \"strin\"");
     EXPECT_EQ(build_error({{"a.json", R"({"x": {"type": "integer", "default": 5, "max": 3}})"}}),
               "x: default \"5\": integer out of range (at most 3)");
-    EXPECT_EQ(build_error({{"a.json", R"({"x": {"type": "enum", "values": ["a"], "default": "b"}})"}}),
-              "x: default \"b\": unknown enumeration value (allowed: a)");
+    EXPECT_EQ(
+        build_error({{"a.json", R"({"x": {"type": "enum", "values": ["a"], "default": "b"}})"}}),
+        "x: default \"b\": unknown enumeration value (allowed: a)");
     EXPECT_EQ(build_error({{"a.json", R"({"x": {"type": "string", "colour": 1}})"}}),
               "a.json: x: \"colour\" is not allowed for type \"string\"");
     EXPECT_EQ(build_error({{"a.json", R"({"x": {"type": "reference", "target": "nowhere"}})"}}),
               "x: reference target \"nowhere\" is not a collection");
-    EXPECT_EQ(build_error({{"a.json", "{\n  \"x\": \n}"}}), "a.json:3:1: malformed JSON: Invalid value.");
+    EXPECT_EQ(build_error({{"a.json", "{\n  \"x\": \n}"}}),
+              "a.json:3:1: malformed JSON: Invalid value.");
 }
 
 TEST(Schema, BuiltInSchemaIsAnObject)

@@ -85,7 +85,7 @@ TEST_F(StoreTest, TypedReadsOfStoredValues)
 
     EXPECT_TRUE(config_has_key(ifaces, "lan"));
     EXPECT_FALSE(config_has_key(ifaces, "dmz"));
-    EXPECT_TRUE(config_has_key(c.get(), "system"));  /* known to the schema */
+    EXPECT_TRUE(config_has_key(c.get(), "system")); /* known to the schema */
     EXPECT_TRUE(config_object_has_key(c.get(), "system", "motto"));
     EXPECT_FALSE(config_object_has_key(c.get(), "system", "colour"));
     EXPECT_FALSE(config_object_has_key(c.get(), "nowhere", "motto"));
@@ -106,8 +106,9 @@ TEST_F(StoreTest, UnsetLeafLookupReadsDefaultAndOffersValues)
     config_node *flags = config_lookup(c.get(), "system.flags");
     EXPECT_EQ(joined(schema_string_values(config_node_schema(flags), config_node_parent(flags))),
               "a b");
-    EXPECT_EQ(schema_string_values(config_node_schema(config_lookup(c.get(), "system.motto")), c.get()),
-              nullptr);
+    EXPECT_EQ(
+        schema_string_values(config_node_schema(config_lookup(c.get(), "system.motto")), c.get()),
+        nullptr);
     /* An implicit member is not iterated, counted or written. */
     EXPECT_EQ(config_object_first(config_object(c.get(), "system")), nullptr);
     EXPECT_EQ(text(config_json(c.get())), "{}");
@@ -145,7 +146,7 @@ TEST_F(StoreTest, TextForms)
     EXPECT_EQ(text(config_type_string(c.get(), "system.servers")), "array");
     EXPECT_FALSE(config_error_check(c.get()));
     EXPECT_EQ(config_get(c.get(), "network.interface.dmz.mtu"), nullptr);
-    EXPECT_FALSE(config_error_check(c.get()));  /* absent member: no error */
+    EXPECT_FALSE(config_error_check(c.get())); /* absent member: no error */
     testing::internal::CaptureStderr();
     EXPECT_EQ(config_get(c.get(), "system.colour"), nullptr);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("system.colour: unknown path"),
@@ -183,13 +184,15 @@ TEST_F(StoreTest, SetRefusalsNameThePathAndChangeNothing)
         {"system.servers.0", "not-an-ip", "system.servers.0: malformed IP address"},
         {"system", "x", "system: is an object; set its members"},
         {"network.interface.a.b.proto", "dhcp", "network.interface.a.b: unknown path"},
-        {"network.interface.la/n.proto", "dhcp", "network.interface.la/n: key with a forbidden character"},
+        {"network.interface.la/n.proto", "dhcp",
+         "network.interface.la/n: key with a forbidden character"},
         {"network.interface.lan.peer", "/network/device/x",
          "network.interface.lan.peer: not a reference to a member of network.interface"},
     };
     for (auto &t : cases) {
         std::string err = refusal(c.get(), t.path, t.value);
-        EXPECT_NE(err.find(t.message), std::string::npos) << t.path << " = " << t.value << ": " << err;
+        EXPECT_NE(err.find(t.message), std::string::npos)
+            << t.path << " = " << t.value << ": " << err;
     }
     EXPECT_NE(refusal(c.get(), "system.motto", nullptr).find("system.motto: no value given"),
               std::string::npos);
@@ -211,17 +214,18 @@ TEST_F(StoreTest, SetAcceptsEachTypeAndCreatesMembers)
     EXPECT_EQ(refusal(c.get(), "system.timeout", "1d"), "");
     EXPECT_EQ(config_get_duration(c.get(), "system.timeout"), 86400);
     EXPECT_EQ(refusal(c.get(), "system.description", "a\nb"), "");
-    EXPECT_EQ(refusal(c.get(), "system.gateway", ""), "");  /* cleared */
+    EXPECT_EQ(refusal(c.get(), "system.gateway", ""), ""); /* cleared */
     EXPECT_EQ(refusal(c.get(), "system.dns6", "fe80::1"), "");
     EXPECT_EQ(refusal(c.get(), "system.mac", "00:11:22:aa:BB:cc"), "");
     EXPECT_EQ(refusal(c.get(), "system.servers.0", "10.1.1.1"), "");
     EXPECT_EQ(refusal(c.get(), "system.servers.1", "2001:db8::1"), "");
     EXPECT_EQ(config_array_count(config_array(c.get(), "system.servers")), 2u);
-    EXPECT_STREQ(config_array_get_string(config_array(c.get(), "system.servers"), 1), "2001:db8::1");
+    EXPECT_STREQ(config_array_get_string(config_array(c.get(), "system.servers"), 1),
+                 "2001:db8::1");
 
     /* Setting inside a member that does not exist creates it. */
     EXPECT_EQ(refusal(c.get(), "network.interface.lan.proto", "static"), "");
-    EXPECT_EQ(refusal(c.get(), "network.interface.wan.peer", "lan"), "");  /* by key */
+    EXPECT_EQ(refusal(c.get(), "network.interface.wan.peer", "lan"), ""); /* by key */
     EXPECT_EQ(text(config_get(c.get(), "network.interface.wan.peer")), "/network/interface/lan");
     config_node *peer = config_get_ref(c.get(), "network.interface.wan.peer");
     EXPECT_EQ(peer, config_lookup(c.get(), "network.interface.lan"));
@@ -254,7 +258,8 @@ TEST_F(StoreTest, NewKeyDeleteFind)
     EXPECT_EQ(config_new(c.get(), "system.motto"), nullptr);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("network.interface.lan: already exists"), std::string::npos) << err;
-    EXPECT_NE(err.find("network.interface.../etc: key with a forbidden character"), std::string::npos);
+    EXPECT_NE(err.find("network.interface.../etc: key with a forbidden character"),
+              std::string::npos);
     EXPECT_NE(err.find("system: not a collection"), std::string::npos);
     EXPECT_NE(err.find("system.motto: not a collection or array"), std::string::npos);
     EXPECT_TRUE(config_new_key(c.get(), "network.interface", std::string(64, 'k').c_str()));
@@ -263,9 +268,9 @@ TEST_F(StoreTest, NewKeyDeleteFind)
     EXPECT_TRUE(config_delete(c.get(), "network.interface.1"));
     EXPECT_EQ(joined(config_keys(config_object(c.get(), "network.interface"))),
               "2 lan " + std::string(64, 'k'));
-    EXPECT_TRUE(config_delete(c.get(), "network.interface.lan.proto"));  /* back to default */
+    EXPECT_TRUE(config_delete(c.get(), "network.interface.lan.proto")); /* back to default */
     EXPECT_STREQ(config_get_string(c.get(), "network.interface.lan.proto"), "dhcp");
-    EXPECT_TRUE(config_delete(c.get(), "system.motto"));  /* unset already */
+    EXPECT_TRUE(config_delete(c.get(), "system.motto")); /* unset already */
     testing::internal::CaptureStderr();
     EXPECT_FALSE(config_delete(c.get(), "network.interface.dmz"));
     EXPECT_NE(testing::internal::GetCapturedStderr().find("network.interface.dmz: no such member"),
@@ -301,7 +306,8 @@ TEST_F(StoreTest, MalformedFilesAreRefusedWithPlace)
     EXPECT_NE(err.find(file + ":1:21: system.colour: unknown key"), std::string::npos) << err;
 
     EXPECT_FALSE(load_text("{\"network\": {\"interface\": {\"a b\": {}}}}", &err));
-    EXPECT_NE(err.find("network.interface.a b: key with a forbidden character"), std::string::npos) << err;
+    EXPECT_NE(err.find("network.interface.a b: key with a forbidden character"), std::string::npos)
+        << err;
 
     EXPECT_FALSE(load_text("{\"system\": {\"servers\": \"10.0.0.1\"}}", &err));
     EXPECT_NE(err.find("system.servers: expected an array"), std::string::npos) << err;
@@ -355,7 +361,8 @@ TEST_F(StoreTest, MalformedFilesAreRefusedWithPlace)
 TEST_F(StoreTest, EscapesAndNumbersKeepPlacesAndTexts)
 {
     std::string err;
-    EXPECT_FALSE(load_text("{\"system\": {\"motto\": \"a\\nb\\\"c\\u0041\",\n \"colour\": 1}}", &err));
+    EXPECT_FALSE(
+        load_text("{\"system\": {\"motto\": \"a\\nb\\\"c\\u0041\",\n \"colour\": 1}}", &err));
     EXPECT_NE(err.find(file + ":2:10: system.colour: unknown key"), std::string::npos) << err;
 
     EXPECT_FALSE(load_text("{\"network\": {\"interface\": 12345}}", &err));
@@ -365,8 +372,9 @@ TEST_F(StoreTest, EscapesAndNumbersKeepPlacesAndTexts)
     EXPECT_NE(err.find(file + ":1:30: system.servers: expected an array"), std::string::npos)
         << err;
 
-    copy_ptr c = load_text("{\"system\": {\"motto\": \"tab\\there \\u00e9\\\\\", \"retries\": 7},\n"
-                           " \"network\": {\"interface\": {\"l\\u0061n\": {}, \"wan\": {}}}}");
+    copy_ptr c = load_text(
+        "{\"system\": {\"motto\": \"tab\\there \\u00e9\\\\\", \"retries\": 7},\n"
+        " \"network\": {\"interface\": {\"l\\u0061n\": {}, \"wan\": {}}}}");
     ASSERT_TRUE(c);
     EXPECT_STREQ(config_get_string(c.get(), "system.motto"), "tab\there \xc3\xa9\\");
     EXPECT_EQ(config_get_int(c.get(), "system.retries"), 7);
@@ -389,8 +397,9 @@ TEST_F(StoreTest, ValidateReportsEveryProblem)
     ASSERT_EQ(seen.size(), 3u);
     EXPECT_EQ(seen[0], "system.retries: integer out of range (0..10)");
     EXPECT_EQ(seen[1], "system.mode: unknown enumeration value (allowed: auto manual)");
-    EXPECT_EQ(seen[2], "network.interface.lan.peer: reference to a missing member "
-                       "/network/interface/gone");
+    EXPECT_EQ(seen[2],
+              "network.interface.lan.peer: reference to a missing member "
+              "/network/interface/gone");
     config_new_key(c.get(), "network.interface", "gone");
     config_set(c.get(), "system.retries", "1");
     config_set(c.get(), "system.mode", "manual");

@@ -14,12 +14,14 @@ struct buffer {
     blob_buf b{};
     buffer() { EXPECT_EQ(blob_buf_init(&b, 0), 0); }
     ~buffer() { blob_buf_free(&b); }
-    bytes raw() const {
+    bytes raw() const
+    {
         return bytes(reinterpret_cast<const char *>(b.head), blob_raw_len(b.head));
     }
 };
 
-TEST(BlobLayer, ClientRequestIsTheWireFormat) {
+TEST(BlobLayer, ClientRequestIsTheWireFormat)
+{
     buffer req;
     blobmsg_add_string(&req.b, "cmd", "find");
     void *cookie = blobmsg_open_array(&req.b, "arg");
@@ -34,7 +36,8 @@ TEST(BlobLayer, ClientRequestIsTheWireFormat) {
     EXPECT_EQ(empty.raw(), request("load", {}));
 }
 
-TEST(BlobLayer, ReplyIsTheWireFormat) {
+TEST(BlobLayer, ReplyIsTheWireFormat)
+{
     buffer reply;
     const char text[] = "ikev2";
     ASSERT_EQ(blobmsg_add_field(&reply.b, BLOBMSG_TYPE_STRING, "data", text, sizeof text), 0);
@@ -43,7 +46,8 @@ TEST(BlobLayer, ReplyIsTheWireFormat) {
     EXPECT_EQ(reply.raw(), frame(named(3, "data", str("ikev2")) + named(5, "result", be32(~0u))));
 }
 
-TEST(BlobLayer, BufferGrowsForLargeValues) {
+TEST(BlobLayer, BufferGrowsForLargeValues)
+{
     buffer big;
     std::string text(100000, 'x');
     ASSERT_EQ(blobmsg_add_string(&big.b, "data", text.c_str()), 0);
@@ -55,7 +59,8 @@ TEST(BlobLayer, BufferGrowsForLargeValues) {
     EXPECT_EQ(blobmsg_get_string(tb[0]), text);
 }
 
-TEST(BlobLayer, ParseFindsTypedNamedMembersOnly) {
+TEST(BlobLayer, ParseFindsTypedNamedMembersOnly)
+{
     const blobmsg_policy policy[] = {{"cmd", BLOBMSG_TYPE_STRING}, {"arg", BLOBMSG_TYPE_ARRAY}};
     blob_attr *tb[2];
     // "cmd" of the wrong type is skipped; the first well-typed one wins.
@@ -67,14 +72,15 @@ TEST(BlobLayer, ParseFindsTypedNamedMembersOnly) {
     EXPECT_EQ(tb[1], nullptr);
 }
 
-TEST(BlobLayer, MalformedMembersAreRefusedWithoutReadingPastThem) {
+TEST(BlobLayer, MalformedMembersAreRefusedWithoutReadingPastThem)
+{
     const blobmsg_policy policy[] = {{"cmd", BLOBMSG_TYPE_STRING}};
     blob_attr *tb[1];
     // Each buffer is exactly as long as the member claims; the checks must
     // not look beyond it (the fuzz target runs these under ASan as well).
     std::vector<bytes> cases = {
-        be32(0x83000004u),                          // named, but no room for a name
-        be32(0x83000006u) + bytes("\xff\xff", 2),   // name length beyond the member
+        be32(0x83000004u),                                // named, but no room for a name
+        be32(0x83000006u) + bytes("\xff\xff", 2),         // name length beyond the member
         be32(0x83000008u) + bytes("\x00\x03", 2) + "cm",  // name without its zero
         // A string value without its terminating zero.
         be32(0x8300000cu) + bytes("\x00\x03", 2) + "cmd" + bytes(1, '\0') + "ab",
@@ -91,7 +97,8 @@ TEST(BlobLayer, MalformedMembersAreRefusedWithoutReadingPastThem) {
     EXPECT_EQ(tb[0], nullptr);
 }
 
-TEST(BlobLayer, TypeCheckOfValues) {
+TEST(BlobLayer, TypeCheckOfValues)
+{
     EXPECT_TRUE(blob_check_type("a", 2, BLOB_ATTR_STRING));
     EXPECT_TRUE(blob_check_type("", 1, BLOB_ATTR_STRING));
     EXPECT_FALSE(blob_check_type("ab", 2, BLOB_ATTR_STRING));

@@ -24,18 +24,21 @@ const char stored[] =
 
 class Commands : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         char dir_template[] = "/tmp/config-commands-XXXXXX";
         ASSERT_NE(mkdtemp(dir_template), nullptr);
         dir = dir_template;
         file = dir + "/config.json";
         std::ofstream(file) << stored;
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         std::string cmd = "rm -rf '" + dir + "'";
         ASSERT_EQ(system(cmd.c_str()), 0);
     }
-    std::string contents() const {
+    std::string contents() const
+    {
         std::ifstream in(file);
         std::stringstream s;
         s << in.rdbuf();
@@ -46,7 +49,8 @@ protected:
     std::string dir, file;
 };
 
-TEST_F(Commands, OpenGroupRefusesSecondCopyAndBadCounts) {
+TEST_F(Commands, OpenGroupRefusesSecondCopyAndBadCounts)
+{
     server s;
     EXPECT_EQ(s.call("load", {file, ""}).result, -1) << "two paths";
     EXPECT_EQ(s.call("get", {"auth.ldap.timeout"}).result, -1) << "nothing was opened";
@@ -73,17 +77,34 @@ TEST_F(Commands, OpenGroupRefusesSecondCopyAndBadCounts) {
     EXPECT_EQ(s.wait(), 0);
 }
 
-TEST_F(Commands, ArgumentCountsAreChecked) {
+TEST_F(Commands, ArgumentCountsAreChecked)
+{
     server s;
     ASSERT_EQ(load(s).result, 0);
     for (auto [cmd, args] : std::vector<std::pair<std::string, std::vector<std::string>>>{
-             {"get", {}}, {"get", {"a", "b"}}, {"set", {"auth.ldap.timeout"}},
-             {"type", {}}, {"count", {}}, {"exists", {}}, {"exists", {"a", "b", "c"}},
-             {"option-exists", {"auth.ldap.tls"}}, {"keys", {}}, {"new", {}},
-             {"delete", {}}, {"find", {}}, {"find", {"vpn.ipsec.tunnel", "mode"}},
-             {"json", {"a", "b"}}, {"dump", {"a", "b"}}, {"dump-public", {"a", "b"}},
-             {"validate", {"x"}}, {"commit", {"force"}}, {"commit", {"-f", "-f"}},
-             {"cancel", {"x"}}, {"free", {"x"}}, {"ident", {}}, {"ident", {"a", "b"}}}) {
+             {"get", {}},
+             {"get", {"a", "b"}},
+             {"set", {"auth.ldap.timeout"}},
+             {"type", {}},
+             {"count", {}},
+             {"exists", {}},
+             {"exists", {"a", "b", "c"}},
+             {"option-exists", {"auth.ldap.tls"}},
+             {"keys", {}},
+             {"new", {}},
+             {"delete", {}},
+             {"find", {}},
+             {"find", {"vpn.ipsec.tunnel", "mode"}},
+             {"json", {"a", "b"}},
+             {"dump", {"a", "b"}},
+             {"dump-public", {"a", "b"}},
+             {"validate", {"x"}},
+             {"commit", {"force"}},
+             {"commit", {"-f", "-f"}},
+             {"cancel", {"x"}},
+             {"free", {"x"}},
+             {"ident", {}},
+             {"ident", {"a", "b"}}}) {
         auto r = s.call(cmd, args);
         EXPECT_EQ(r.result, -1) << cmd << " with " << args.size();
         EXPECT_EQ(r.data, std::nullopt) << cmd;
@@ -91,7 +112,8 @@ TEST_F(Commands, ArgumentCountsAreChecked) {
     EXPECT_EQ(s.call("get", {"auth.ldap.timeout"}).data, "20") << "still loaded";
 }
 
-TEST_F(Commands, QueriesOnTheWorkingCopy) {
+TEST_F(Commands, QueriesOnTheWorkingCopy)
+{
     server s;
     ASSERT_EQ(load(s).result, 0);
 
@@ -143,7 +165,8 @@ TEST_F(Commands, QueriesOnTheWorkingCopy) {
     EXPECT_EQ(s.call("json").result, 0);
 }
 
-TEST_F(Commands, EditsCancelAndCommit) {
+TEST_F(Commands, EditsCancelAndCommit)
+{
     server s;
     ASSERT_EQ(load(s, "update").result, 0);
 
@@ -176,7 +199,8 @@ TEST_F(Commands, EditsCancelAndCommit) {
     EXPECT_EQ(s.call("count", {"vpn.ipsec.tunnel"}).data, "4");
 }
 
-TEST_F(Commands, ForcedCommit) {
+TEST_F(Commands, ForcedCommit)
+{
     server s;
     ASSERT_EQ(load(s, "update").result, 0);
     EXPECT_EQ(s.call("set", {"auth.ldap.timeout", "33"}).result, 0);
@@ -185,13 +209,14 @@ TEST_F(Commands, ForcedCommit) {
     EXPECT_NE(contents().find("33"), std::string::npos);
 }
 
-TEST_F(Commands, StoreErrorGivesTwoOnceAndKeepsTheCopy) {
+TEST_F(Commands, StoreErrorGivesTwoOnceAndKeepsTheCopy)
+{
     server s;
     ASSERT_EQ(load(s, "update").result, 0);
-    for (auto [path, value] : std::vector<std::pair<std::string, std::string>>{
-             {"auth.ldap.timeout", "many"},
-             {"auth.ldap.tls", "sometimes"},
-             {"auth.no.such.key", "1"}}) {
+    for (auto [path, value] :
+         std::vector<std::pair<std::string, std::string>>{{"auth.ldap.timeout", "many"},
+                                                          {"auth.ldap.tls", "sometimes"},
+                                                          {"auth.no.such.key", "1"}}) {
         EXPECT_EQ(s.call("set", {path, value}).result, 2) << path << " " << value;
         // The flag was cleared: the next request starts clean.
         auto r = s.call("get", {"auth.ldap.timeout"});
@@ -204,7 +229,8 @@ TEST_F(Commands, StoreErrorGivesTwoOnceAndKeepsTheCopy) {
     EXPECT_NE(contents().find("50"), std::string::npos);
 }
 
-TEST_F(Commands, InvalidUtf8SetGivesTwoAndChangesNothing) {
+TEST_F(Commands, InvalidUtf8SetGivesTwoAndChangesNothing)
+{
     server s;
     ASSERT_EQ(load(s, "update").result, 0);
     auto before = s.call("json").data;
@@ -222,7 +248,8 @@ TEST_F(Commands, InvalidUtf8SetGivesTwoAndChangesNothing) {
     EXPECT_EQ(s.call("get", {"auth.ldap.bind_dn"}).data, "cn=reader");
 }
 
-TEST_F(Commands, LoadRefusesFilesThatAreNotRegular) {
+TEST_F(Commands, LoadRefusesFilesThatAreNotRegular)
+{
     // Neither may block the server or eat its memory; the server goes on.
     std::string fifo = dir + "/fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -235,15 +262,18 @@ TEST_F(Commands, LoadRefusesFilesThatAreNotRegular) {
     EXPECT_NE(s.errors().find(fifo + ": cannot read: not a regular file"), std::string::npos)
         << s.errors();
     EXPECT_NE(s.errors().find("/dev/zero: cannot read schema: not a regular file"),
-              std::string::npos) << s.errors();
+              std::string::npos)
+        << s.errors();
     EXPECT_EQ(load(s).result, 0);
     EXPECT_EQ(s.call("get", {"auth.ldap.timeout"}).data, "20");
 }
 
-TEST_F(Commands, ProblemsChangesAndDescribe) {
-    std::ofstream(file) << R"({"auth": {"ldap": {"bind_dn": "cn=reader", "bind_password": "s3cret",)"
-                           R"( "timeout": 20}}, "network": {"namespace": {"blue": {}, "red": {}},)"
-                           R"( "veth": {"v1": {"namespace": "/network/namespace/blue"}}}})";
+TEST_F(Commands, ProblemsChangesAndDescribe)
+{
+    std::ofstream(file)
+        << R"({"auth": {"ldap": {"bind_dn": "cn=reader", "bind_password": "s3cret",)"
+           R"( "timeout": 20}}, "network": {"namespace": {"blue": {}, "red": {}},)"
+           R"( "veth": {"v1": {"namespace": "/network/namespace/blue"}}}})";
     server s;
     for (const char *cmd : {"problems", "changes"})
         EXPECT_EQ(s.call(cmd).result, -1) << cmd << " needs a working copy";
@@ -266,14 +296,15 @@ TEST_F(Commands, ProblemsChangesAndDescribe) {
 
     auto changes = s.call("changes");
     EXPECT_EQ(changes.result, 0);
-    EXPECT_EQ(changes.data, "-auth.ldap.bind_dn\n"
-                            "auth.ldap.bind_password=***\n"
-                            "auth.ldap.timeout=45\n"
-                            "-network.namespace.blue\n"
-                            "+network.namespace.green\n"
-                            "network.namespace.green.enable=false\n"
-                            "+network.veth.v2\n"
-                            "network.veth.v2.namespace=/network/namespace/red");
+    EXPECT_EQ(changes.data,
+              "-auth.ldap.bind_dn\n"
+              "auth.ldap.bind_password=***\n"
+              "auth.ldap.timeout=45\n"
+              "-network.namespace.blue\n"
+              "+network.namespace.green\n"
+              "network.namespace.green.enable=false\n"
+              "+network.veth.v2\n"
+              "network.veth.v2.namespace=/network/namespace/red");
     // Lines travel like dump's: one text, no final line feed.
     EXPECT_EQ(changes.order, (std::vector<std::string>{"data", "result"}));
 
@@ -316,7 +347,8 @@ TEST_F(Commands, ProblemsChangesAndDescribe) {
     EXPECT_EQ(s.call("describe", {"auth"}).result, 0) << "the flag was cleared";
 }
 
-TEST_F(Commands, ProblemsSayWhyAValidCopyWasNotCommitted) {
+TEST_F(Commands, ProblemsSayWhyAValidCopyWasNotCommitted)
+{
     server s;
     ASSERT_EQ(load(s).result, 0) << "without the lock";
     ASSERT_EQ(s.call("set", {"auth.ldap.timeout", "45"}).result, 0);
@@ -332,7 +364,8 @@ TEST_F(Commands, ProblemsSayWhyAValidCopyWasNotCommitted) {
     EXPECT_EQ(problems.data, std::nullopt);
 }
 
-TEST_F(Commands, IdentNamesTheServerInItsLog) {
+TEST_F(Commands, IdentNamesTheServerInItsLog)
+{
     server s;
     const std::string name = "abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMN";  // 50
     EXPECT_EQ(s.call("ident", {name}).result, 0) << "no working copy needed";
@@ -350,12 +383,14 @@ TEST_F(Commands, IdentNamesTheServerInItsLog) {
 // A peer may name a schema file of its own.  Its fractional numbers are
 // read with 8-byte loads, which trap on the device unless the parser keeps
 // them aligned: the server must answer, not die.
-TEST_F(Commands, LoadsASchemaFileWithFractionalNumbers) {
+TEST_F(Commands, LoadsASchemaFileWithFractionalNumbers)
+{
     const std::string schema = dir + "/schema.json", tuned = dir + "/tuned.json";
-    std::ofstream(schema) << R"({"tune": {"type": "object", "doc": "x", "members": {)"
-                             R"( "ratio": {"type": "number", "default": 0.25, "min": -1.5, "max": 2.5},)"
-                             R"( "gain": {"type": "number", "min": 0.125, "default": 1.75},)"
-                             R"( "step": {"type": "integer", "default": 3, "max": 7.5}}}})";
+    std::ofstream(schema)
+        << R"({"tune": {"type": "object", "doc": "x", "members": {)"
+           R"( "ratio": {"type": "number", "default": 0.25, "min": -1.5, "max": 2.5},)"
+           R"( "gain": {"type": "number", "min": 0.125, "default": 1.75},)"
+           R"( "step": {"type": "integer", "default": 3, "max": 7.5}}}})";
     std::ofstream(tuned) << "{}";
     server s;
     ASSERT_EQ(s.call("load", {tuned, schema, ""}).result, 0) << s.errors();

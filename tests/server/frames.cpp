@@ -17,7 +17,8 @@
 
 namespace frames {
 
-bytes be32(uint32_t v) {
+bytes be32(uint32_t v)
+{
     bytes out(4, '\0');
     out[0] = char(v >> 24);
     out[1] = char(v >> 16);
@@ -26,17 +27,17 @@ bytes be32(uint32_t v) {
     return out;
 }
 
-static bytes pad4(bytes b) {
+static bytes pad4(bytes b)
+{
     while (b.size() % 4)
         b.push_back('\0');
     return b;
 }
 
-bytes str(const std::string &text) {
-    return text + std::string(1, '\0');
-}
+bytes str(const std::string &text) { return text + std::string(1, '\0'); }
 
-bytes named(unsigned type, const std::string &name, const bytes &value) {
+bytes named(unsigned type, const std::string &name, const bytes &value)
+{
     // Name header: 16-bit length, name, zero, padded to 4 from its start.
     bytes name_header;
     name_header.push_back(char(name.size() >> 8));
@@ -48,27 +49,29 @@ bytes named(unsigned type, const std::string &name, const bytes &value) {
     return pad4(be32(0x80000000u | (type << 24) | length) + name_header + value);
 }
 
-bytes element(const std::string &text) {
+bytes element(const std::string &text)
+{
     return pad4(be32((3u << 24) | uint32_t(4 + text.size() + 1)) + str(text));
 }
 
-bytes frame(const bytes &members) {
-    return be32(uint32_t(4 + members.size())) + members;
-}
+bytes frame(const bytes &members) { return be32(uint32_t(4 + members.size())) + members; }
 
-bytes request(const std::string &cmd, const std::vector<std::string> &args) {
+bytes request(const std::string &cmd, const std::vector<std::string> &args)
+{
     bytes elements;
     for (const auto &a : args)
         elements += element(a);
     return frame(named(3, "cmd", str(cmd)) + named(1, "arg", elements));
 }
 
-static uint32_t get32(const bytes &b, size_t at) {
+static uint32_t get32(const bytes &b, size_t at)
+{
     return uint32_t(uint8_t(b[at])) << 24 | uint32_t(uint8_t(b[at + 1])) << 16 |
            uint32_t(uint8_t(b[at + 2])) << 8 | uint32_t(uint8_t(b[at + 3]));
 }
 
-reply decode(const bytes &raw) {
+reply decode(const bytes &raw)
+{
     reply r;
     r.raw = raw;
     EXPECT_GE(raw.size(), 4u);
@@ -109,7 +112,8 @@ reply decode(const bytes &raw) {
     return r;
 }
 
-server::server() {
+server::server()
+{
     // `config start` forks and its parent ends at once; as subreaper this
     // process inherits the server and can collect its exit status.  An
     // emulator refuses the call: there the build starts the tests through a
@@ -142,18 +146,21 @@ server::server() {
         << "config start ends at once with 0";
 }
 
-server::~server() {
+server::~server()
+{
     if (!waited_)
         wait();
     if (err_fd_ >= 0)
         close(err_fd_);
 }
 
-void server::send(const bytes &data) {
+void server::send(const bytes &data)
+{
     ASSERT_EQ(write(fd_, data.data(), data.size()), ssize_t(data.size()));
 }
 
-static bool read_exactly(int fd, char *buf, size_t n) {
+static bool read_exactly(int fd, char *buf, size_t n)
+{
     while (n > 0) {
         pollfd p{fd, POLLIN, 0};
         if (poll(&p, 1, 10000) != 1) {
@@ -169,7 +176,8 @@ static bool read_exactly(int fd, char *buf, size_t n) {
     return true;
 }
 
-std::optional<bytes> server::read_frame() {
+std::optional<bytes> server::read_frame()
+{
     bytes header(4, '\0');
     if (!read_exactly(fd_, header.data(), 4))
         return std::nullopt;
@@ -184,7 +192,8 @@ std::optional<bytes> server::read_frame() {
     return header + rest;
 }
 
-reply server::call(const std::string &cmd, const std::vector<std::string> &args) {
+reply server::call(const std::string &cmd, const std::vector<std::string> &args)
+{
     send(request(cmd, args));
     auto raw = read_frame();
     if (!raw) {
@@ -194,21 +203,19 @@ reply server::call(const std::string &cmd, const std::vector<std::string> &args)
     return decode(*raw);
 }
 
-void server::shutdown_write() {
-    ::shutdown(fd_, SHUT_WR);
-}
+void server::shutdown_write() { ::shutdown(fd_, SHUT_WR); }
 
-void server::shutdown_read() {
-    ::shutdown(fd_, SHUT_RD);
-}
+void server::shutdown_read() { ::shutdown(fd_, SHUT_RD); }
 
-void server::close_socket() {
+void server::close_socket()
+{
     if (fd_ >= 0)
         close(fd_);
     fd_ = -1;
 }
 
-int server::wait(bool keep_open) {
+int server::wait(bool keep_open)
+{
     if (waited_)
         return status_;
     if (!keep_open)
@@ -227,7 +234,8 @@ int server::wait(bool keep_open) {
     return status_;
 }
 
-std::string server::errors() const {
+std::string server::errors() const
+{
     std::string out;
     char buf[4096];
     ssize_t got;

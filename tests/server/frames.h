@@ -25,8 +25,8 @@ bytes request(const std::string &cmd, const std::vector<std::string> &args);
 bytes str(const std::string &text);
 
 struct reply {
-    bytes raw;                       // the whole frame
-    std::optional<std::string> data; // "data" without its terminating zero
+    bytes raw;                        // the whole frame
+    std::optional<std::string> data;  // "data" without its terminating zero
     std::optional<int32_t> result;
     std::vector<std::string> order;  // names of the members in frame order
 };

@@ -15,7 +15,8 @@ using namespace frames;
 
 namespace {
 
-bytes hex(std::initializer_list<int> values) {
+bytes hex(std::initializer_list<int> values)
+{
     bytes out;
     for (int v : values)
         out.push_back(char(v));
@@ -23,21 +24,24 @@ bytes hex(std::initializer_list<int> values) {
 }
 
 // The reply a command without text sends: {result r}.
-bytes bare_reply(int32_t r) {
+bytes bare_reply(int32_t r)
+{
     return hex({0, 0, 0, 0x18, 0x85, 0, 0, 0x14, 0, 6}) + "result" + hex({0, 0, 0, 0}) +
            be32(uint32_t(r));
 }
 
-TEST(ServerFrames, RequestEncodingMatchesTheWireExample) {
+TEST(ServerFrames, RequestEncodingMatchesTheWireExample)
+{
     // Guards the test encoder itself against the documented 48 bytes.
-    bytes expected = hex({0, 0, 0, 0x30, 0x83, 0, 0, 0x10, 0, 3}) + "cmd" + hex({0, 0, 0}) +
-                     "get" + hex({0}) + hex({0x81, 0, 0, 0x1c, 0, 3}) + "arg" +
-                     hex({0, 0, 0}) + hex({3, 0, 0, 0x10}) + "auth.method" + hex({0});
+    bytes expected = hex({0, 0, 0, 0x30, 0x83, 0, 0, 0x10, 0, 3}) + "cmd" + hex({0, 0, 0}) + "get" +
+                     hex({0}) + hex({0x81, 0, 0, 0x1c, 0, 3}) + "arg" + hex({0, 0, 0}) +
+                     hex({3, 0, 0, 0x10}) + "auth.method" + hex({0});
     EXPECT_EQ(request("get", {"auth.method"}), expected);
     EXPECT_EQ(expected.size(), 48u);
 }
 
-TEST(ServerFrames, ExampleRequestsGetExactReplies) {
+TEST(ServerFrames, ExampleRequestsGetExactReplies)
+{
     server s;
     // No working copy yet: refused, 24 bytes ending in -1.
     s.send(request("get", {"auth.method"}));
@@ -49,7 +53,8 @@ TEST(ServerFrames, ExampleRequestsGetExactReplies) {
     EXPECT_EQ(s.errors(), "");
 }
 
-TEST(ServerFrames, BackToBackRequestsAreAnsweredInOrder) {
+TEST(ServerFrames, BackToBackRequestsAreAnsweredInOrder)
+{
     server s;
     // One write holding three frames: replies 0, -1 (argument count), 0.
     s.send(request("ident", {"a"}) + request("ident", {"a", "b"}) + request("ident", {"c"}));
@@ -59,7 +64,8 @@ TEST(ServerFrames, BackToBackRequestsAreAnsweredInOrder) {
     EXPECT_EQ(s.wait(), 0);
 }
 
-TEST(ServerFrames, FrameSplitAcrossWritesIsReassembled) {
+TEST(ServerFrames, FrameSplitAcrossWritesIsReassembled)
+{
     server s;
     bytes req = request("ident", {"split"});
     for (char c : req)
@@ -67,7 +73,8 @@ TEST(ServerFrames, FrameSplitAcrossWritesIsReassembled) {
     EXPECT_EQ(s.read_frame(), bare_reply(0));
 }
 
-TEST(ServerFrames, EmptyArgArrayMeansNoArguments) {
+TEST(ServerFrames, EmptyArgArrayMeansNoArguments)
+{
     server s;
     // "ident" takes exactly one argument: with none it is refused, and the
     // server carries on.
@@ -76,14 +83,16 @@ TEST(ServerFrames, EmptyArgArrayMeansNoArguments) {
     EXPECT_EQ(s.call("ident", {"x"}).result, 0);
 }
 
-TEST(ServerFrames, ExtraResultAndDataInRequestAreIgnored) {
+TEST(ServerFrames, ExtraResultAndDataInRequestAreIgnored)
+{
     server s;
     s.send(frame(named(5, "result", be32(7)) + named(3, "data", str("ignored")) +
                  named(3, "cmd", str("ident")) + named(1, "arg", element("x"))));
     EXPECT_EQ(s.read_frame(), bare_reply(0));
 }
 
-TEST(ServerFrames, UnknownCommandIsRefusedAndServingGoesOn) {
+TEST(ServerFrames, UnknownCommandIsRefusedAndServingGoesOn)
+{
     server s;
     EXPECT_EQ(s.call("frobnicate").result, -1);
     EXPECT_EQ(s.call("GET", {"x"}).result, -1) << "command words are case-sensitive";
@@ -96,13 +105,12 @@ struct malformed_case {
     const char *message;
 };
 
-void PrintTo(const malformed_case &c, std::ostream *os) {
-    *os << c.what;
-}
+void PrintTo(const malformed_case &c, std::ostream *os) { *os << c.what; }
 
 class ServerMalformed : public ::testing::TestWithParam<malformed_case> {};
 
-TEST_P(ServerMalformed, EndsWith255AndNoReply) {
+TEST_P(ServerMalformed, EndsWith255AndNoReply)
+{
     server s;
     s.send(GetParam().request);
     EXPECT_EQ(s.read_frame(), std::nullopt) << "no reply";
@@ -150,7 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
-TEST(ServerEnd, PeerClosingEndsWithZero) {
+TEST(ServerEnd, PeerClosingEndsWithZero)
+{
     {
         server s;  // between frames
         EXPECT_EQ(s.wait(), 0);
@@ -170,7 +179,8 @@ TEST(ServerEnd, PeerClosingEndsWithZero) {
     }
 }
 
-TEST(ServerEnd, ArgumentsBeyondTheArrayAreNotRead) {
+TEST(ServerEnd, ArgumentsBeyondTheArrayAreNotRead)
+{
     server s;
     // The element claims more bytes than "arg" holds: the walk stops there
     // and the command sees no arguments.
@@ -179,7 +189,8 @@ TEST(ServerEnd, ArgumentsBeyondTheArrayAreNotRead) {
     EXPECT_EQ(s.read_frame(), bare_reply(-1));
 }
 
-TEST(ServerEnd, WriteFailureEndsWith255) {
+TEST(ServerEnd, WriteFailureEndsWith255)
+{
     server s;
     // The peer stops reading before its request arrives: the reply cannot
     // be delivered.
@@ -195,7 +206,8 @@ namespace {
 
 // `eval $(config start)` reads the program's output to its end: that end
 // must come when `start` returns, not when the session is over.
-TEST(ServerStart, StandardOutputIsReleasedWhenStartReturns) {
+TEST(ServerStart, StandardOutputIsReleasedWhenStartReturns)
+{
     prctl(PR_SET_CHILD_SUBREAPER, 1);
     int ends[2], out[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);

@@ -12,12 +12,14 @@ namespace {
 const std::string stored = R"({"auth": {"ldap": {"bind_dn": "cn=reader", "timeout": 20}}})";
 const char config_file[] = "/etc/config/config.json";
 
-std::string client_dir() {
+std::string client_dir()
+{
     std::string path = CONFIG_CLIENT;
     return path.substr(0, path.rfind('/'));
 }
 
-nsrun::Result session(const std::string &script, int uid = 0) {
+nsrun::Result session(const std::string &script, int uid = 0)
+{
     nsrun::Spec spec;
     spec.program = CONFIG_SESSION;
     spec.args = {"-p", nsrun::config_binary(), "sh", "-c", script};
@@ -31,7 +33,8 @@ nsrun::Result session(const std::string &script, int uid = 0) {
     return nsrun::run(spec);
 }
 
-TEST(Session, ManySetsValidatedAndCommittedReachTheStore) {
+TEST(Session, ManySetsValidatedAndCommittedReachTheStore)
+{
     std::string script =
         "set -e\n"
         "config-client ident session-test\n"
@@ -56,7 +59,8 @@ TEST(Session, ManySetsValidatedAndCommittedReachTheStore) {
         EXPECT_NE(r.after.find("\"t" + std::to_string(i) + "\""), std::string::npos) << i;
 }
 
-TEST(Session, CancelledSessionChangesNothing) {
+TEST(Session, CancelledSessionChangesNothing)
+{
     auto r = session(
         "set -e\n"
         "config-client update\n"
@@ -73,7 +77,8 @@ TEST(Session, CancelledSessionChangesNothing) {
     EXPECT_EQ(r.after.find("gone"), std::string::npos);
 }
 
-TEST(Session, RejectedSetGivesTwoAndTheCopyStaysUsable) {
+TEST(Session, RejectedSetGivesTwoAndTheCopyStaysUsable)
+{
     auto r = session(
         "config-client update\n"
         "config-client set auth.ldap.timeout many; echo \"set: $?\"\n"
@@ -91,7 +96,8 @@ TEST(Session, RejectedSetGivesTwoAndTheCopyStaysUsable) {
     EXPECT_EQ(r.after.substr(0, 13), "30\ncn=reader\n");
 }
 
-TEST(Session, ChangesAndProblemsBeforeAndAfterCancel) {
+TEST(Session, ChangesAndProblemsBeforeAndAfterCancel)
+{
     auto r = session(
         "config-client update\n"
         "config-client set auth.ldap.timeout 45\n"
@@ -112,26 +118,29 @@ TEST(Session, ChangesAndProblemsBeforeAndAfterCancel) {
     const std::string problem =
         "network.veth.v1.namespace: reference to a missing member /network/namespace/ghost\n";
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "-auth.ldap.bind_dn\n"
-                     "auth.ldap.timeout=45\n"
-                     "auth.ldap.bind_password=***\n"
-                     "+network.namespace.blue\n"
-                     "+network.veth.v1\n"
-                     "network.veth.v1.namespace=/network/namespace/ghost\n"
-                     "changes: 0\n" +
-                         problem + "problems: 1\n"
-                                   "commit: 1\n" +
-                         problem +
-                         "problems: 1\n"
-                         "changes: 0\n"
-                         "problems: 0\n"
-                         "type=enum\nprivate=false\ndefault=off\nvalues=off on start_tls\n"
-                         "describe: 2\n");
+    EXPECT_EQ(r.out,
+              "-auth.ldap.bind_dn\n"
+              "auth.ldap.timeout=45\n"
+              "auth.ldap.bind_password=***\n"
+              "+network.namespace.blue\n"
+              "+network.veth.v1\n"
+              "network.veth.v1.namespace=/network/namespace/ghost\n"
+              "changes: 0\n" +
+                  problem +
+                  "problems: 1\n"
+                  "commit: 1\n" +
+                  problem +
+                  "problems: 1\n"
+                  "changes: 0\n"
+                  "problems: 0\n"
+                  "type=enum\nprivate=false\ndefault=off\nvalues=off on start_tls\n"
+                  "describe: 2\n");
     EXPECT_EQ(r.files[config_file], stored);
     EXPECT_EQ((r.out + r.err).find("hunter2"), std::string::npos);
 }
 
-TEST(Session, SessionEndsTheServer) {
+TEST(Session, SessionEndsTheServer)
+{
     // The script leaves without "free": the server sees the end of the
     // socket and goes away; nothing is committed.
     auto r = session("config-client update && config-client set auth.ldap.timeout 45");
@@ -139,7 +148,8 @@ TEST(Session, SessionEndsTheServer) {
     EXPECT_EQ(r.files[config_file], stored);
 }
 
-TEST(Session, StagedImportThatIsNoRegularFileIsRefused) {
+TEST(Session, StagedImportThatIsNoRegularFileIsRefused)
+{
     // A FIFO staged as the import must not block the server.
     auto r = session(
         "mkdir -p /var/run/config && mkfifo /var/run/config/import.json\n"
@@ -150,10 +160,12 @@ TEST(Session, StagedImportThatIsNoRegularFileIsRefused) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "load-json: 1\nload-json: 1\n20\n");
     EXPECT_NE(r.err.find("/var/run/config/import.json: cannot read: not a regular file"),
-              std::string::npos) << r.err;
+              std::string::npos)
+        << r.err;
 }
 
-TEST(FrontEnd, ClientWithoutSessionSaysSo) {
+TEST(FrontEnd, ClientWithoutSessionSaysSo)
+{
     nsrun::Spec spec;
     spec.program = CONFIG_CLIENT;
     spec.args = {"get", "auth.ldap.timeout"};
@@ -169,7 +181,8 @@ TEST(FrontEnd, ClientWithoutSessionSaysSo) {
     }
 }
 
-TEST(FrontEnd, ClientReportsServerGone) {
+TEST(FrontEnd, ClientReportsServerGone)
+{
     // A "server" that ends at once: the client's request goes nowhere.
     nsrun::Spec spec;
     spec.program = CONFIG_SESSION;
@@ -181,7 +194,8 @@ TEST(FrontEnd, ClientReportsServerGone) {
     EXPECT_NE(r.err.find("config-client: "), std::string::npos) << r.err;
 }
 
-TEST(FrontEnd, SessionReportsRefusedStart) {
+TEST(FrontEnd, SessionReportsRefusedStart)
+{
     auto r = session("echo ran", 65534);
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.out, "");

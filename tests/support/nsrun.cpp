@@ -102,9 +102,9 @@ void collect(const fs::path &root, const std::string &path, Result &r)
         else if (fs::is_directory(s))
             r.files[name] = "<dir>";
         else if (fs::is_fifo(s))
-            r.files[name] = "<fifo>";  /* opening it would wait for a writer forever */
+            r.files[name] = "<fifo>"; /* opening it would wait for a writer forever */
         else if (!fs::is_regular_file(s))
-            r.files[name] = "<special>";  /* a device or socket: not read either */
+            r.files[name] = "<special>"; /* a device or socket: not read either */
         else
             r.files[name] = slurp(p);
     };
@@ -211,8 +211,7 @@ Result run(const Spec &spec)
         sh << "export " << k << "=" << quote(v) << "\n";
     sh << "exec ";
     if (spec.uid != 0 || spec.gid != 0)
-        sh << "setpriv --reuid=" << spec.uid << " --regid=" << spec.gid
-           << " --clear-groups -- ";
+        sh << "setpriv --reuid=" << spec.uid << " --regid=" << spec.gid << " --clear-groups -- ";
     sh << quote(spec.program.empty() ? config_binary() : spec.program);
     for (const auto &a : spec.args)
         sh << " " << quote(a);
@@ -225,9 +224,8 @@ Result run(const Spec &spec)
     sh << "mkdir \"$H/c\"\n";
     for (const auto &c : spec.collect) {
         std::string p = trim_slash(c);
-        std::string rel = p.substr(p.find_first_not_of('/') == std::string::npos
-                                       ? p.size()
-                                       : p.find_first_not_of('/'));
+        std::string rel = p.substr(
+            p.find_first_not_of('/') == std::string::npos ? p.size() : p.find_first_not_of('/'));
         sh << "if [ -e " << quote(p) << " ] || [ -L " << quote(p) << " ]; then tar -C / -cpf - "
            << quote(rel) << " | tar -C \"$H/c\" -xpf -; fi\n";
     }
@@ -248,8 +246,8 @@ Result run(const Spec &spec)
     std::string status = slurp(h / "status");
     if (status.empty()) {
         r.status = -1;
-        r.err += "nsrun: set-up failed (status " + std::to_string(rc) + "): " +
-                 slurp(h / "setup.err");
+        r.err +=
+            "nsrun: set-up failed (status " + std::to_string(rc) + "): " + slurp(h / "setup.err");
     } else {
         r.status = std::atoi(status.c_str());
     }
@@ -261,14 +259,20 @@ Result run(const Spec &spec)
     return r;
 }
 
-std::string json_string(const std::string& text)
+std::string json_string(const std::string &text)
 {
     std::string out = "\"";
     for (char c : text) {
         switch (c) {
-        case '\n': out += "\\n"; break;
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
         default:
             // JSON takes no raw control byte inside a string.
             if (static_cast<unsigned char>(c) < 0x20) {

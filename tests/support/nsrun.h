@@ -63,7 +63,7 @@ struct Result {
     std::string after;
 };
 
-Result run(const Spec& spec);
+Result run(const Spec &spec);
 
 // Commands that start the built programs (set by the build).  In a cross
 // build they are scripts that run the programs under the emulator.
@@ -74,6 +74,6 @@ std::string config_file();
 
 // A text as a JSON string literal, for building configurations in tests
 // (certificates and keys span lines).
-std::string json_string(const std::string& text);
+std::string json_string(const std::string &text);
 
 }  // namespace nsrun

@@ -28,18 +28,21 @@ const blobmsg_policy reply_policy[ATTR_MAX] = {
     {"data", BLOBMSG_TYPE_STRING},
 };
 
-int fail(const char *what) {
+int fail(const char *what)
+{
     std::fprintf(stderr, "config-client: %s\n", what);
     return client_failure;
 }
 
-int fail_errno(const char *what) {
+int fail_errno(const char *what)
+{
     std::fprintf(stderr, "config-client: %s: %s\n", what, std::strerror(errno));
     return client_failure;
 }
 
 // The session's descriptor, or -1 when CONFIG_SOCKET names none.
-int session_socket() {
+int session_socket()
+{
     const char *value = std::getenv("CONFIG_SOCKET");
     if (!value || !*value)
         return -1;
@@ -56,7 +59,8 @@ struct blob_owner {
     ~blob_owner() { blob_buf_free(&buf); }
 };
 
-bool write_all(int fd, const void *data, size_t n) {
+bool write_all(int fd, const void *data, size_t n)
+{
     auto *p = static_cast<const char *>(data);
     while (n > 0) {
         ssize_t put = write(fd, p, n);
@@ -74,7 +78,8 @@ bool write_all(int fd, const void *data, size_t n) {
 }
 
 // 1 read, 0 end of file, -1 error.
-int read_all(int fd, void *data, size_t n) {
+int read_all(int fd, void *data, size_t n)
+{
     auto *p = static_cast<char *>(data);
     while (n > 0) {
         ssize_t got = read(fd, p, n);
@@ -90,20 +95,23 @@ int read_all(int fd, void *data, size_t n) {
     return 1;
 }
 
-void usage() {
-    std::fputs("Usage: config-client <cmd> [arg...]\n"
-               "Sends one command to the config server of the session that\n"
-               "config-session started (CONFIG_SOCKET), prints the reply's text\n"
-               "and exits with 0 (done/true), 1 (refused/false), 2 (store error)\n"
-               "or 3 (no session, server gone, malformed reply).\n"
-               "Commands: those under \"If started:\" in config's usage, ident <name>,\n"
-               "problems, changes and describe <path>.\n",
-               stderr);
+void usage()
+{
+    std::fputs(
+        "Usage: config-client <cmd> [arg...]\n"
+        "Sends one command to the config server of the session that\n"
+        "config-session started (CONFIG_SOCKET), prints the reply's text\n"
+        "and exits with 0 (done/true), 1 (refused/false), 2 (store error)\n"
+        "or 3 (no session, server gone, malformed reply).\n"
+        "Commands: those under \"If started:\" in config's usage, ident <name>,\n"
+        "problems, changes and describe <path>.\n",
+        stderr);
 }
 
 }  // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     if (argc < 2) {
         usage();
         return client_failure;
@@ -147,8 +155,7 @@ int main(int argc, char **argv) {
         return fail_errno("cannot read from the config server");
 
     blob_attr *tb[ATTR_MAX];
-    blobmsg_parse(reply_policy, ATTR_MAX, tb, frame.data() + sizeof header,
-                  length - sizeof header);
+    blobmsg_parse(reply_policy, ATTR_MAX, tb, frame.data() + sizeof header, length - sizeof header);
     if (!tb[ATTR_RESULT])
         return fail("malformed reply from the config server: no result");
 

@@ -26,21 +26,25 @@ namespace {
 
 constexpr int launch_failure = 3;
 
-void usage() {
-    std::fputs("Usage: config-session [-p PROGRAM] [COMMAND [ARG...]]\n"
-               "Starts a config server (PROGRAM start, default /bin/config) on a\n"
-               "socket pair and runs COMMAND (default $SHELL or /bin/sh) with\n"
-               "CONFIG_SOCKET naming its end; use config-client in it.\n",
-               stderr);
+void usage()
+{
+    std::fputs(
+        "Usage: config-session [-p PROGRAM] [COMMAND [ARG...]]\n"
+        "Starts a config server (PROGRAM start, default /bin/config) on a\n"
+        "socket pair and runs COMMAND (default $SHELL or /bin/sh) with\n"
+        "CONFIG_SOCKET naming its end; use config-client in it.\n",
+        stderr);
 }
 
-bool set_inherited(int fd, bool inherited) {
+bool set_inherited(int fd, bool inherited)
+{
     return fcntl(fd, F_SETFD, inherited ? 0 : FD_CLOEXEC) == 0;
 }
 
 // Runs `program start` with CONFIG_SOCKET=fd and waits for it: its parent
 // side ends at once, leaving the server running in the background.
-bool start_server(const char *program, int fd) {
+bool start_server(const char *program, int fd)
+{
     pid_t pid = fork();
     if (pid < 0) {
         std::fprintf(stderr, "config-session: fork: %s\n", std::strerror(errno));
@@ -51,8 +55,7 @@ bool start_server(const char *program, int fd) {
         if (!set_inherited(fd, true) || setenv("CONFIG_SOCKET", number.c_str(), 1) != 0)
             _exit(launch_failure);
         execl(program, program, "start", static_cast<char *>(nullptr));
-        std::fprintf(stderr, "config-session: cannot run %s: %s\n", program,
-                     std::strerror(errno));
+        std::fprintf(stderr, "config-session: cannot run %s: %s\n", program, std::strerror(errno));
         _exit(launch_failure);
     }
     int status = 0;
@@ -75,7 +78,8 @@ bool start_server(const char *program, int fd) {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     const char *program = "/bin/config";
     int first = 1;
     while (first < argc && argv[first][0] == '-') {
@@ -112,8 +116,7 @@ int main(int argc, char **argv) {
 
     std::string number = std::to_string(ends[1]);
     if (!set_inherited(ends[1], true) || setenv("CONFIG_SOCKET", number.c_str(), 1) != 0) {
-        std::fprintf(stderr, "config-session: cannot pass the socket: %s\n",
-                     std::strerror(errno));
+        std::fprintf(stderr, "config-session: cannot pass the socket: %s\n", std::strerror(errno));
         return launch_failure;
     }
 

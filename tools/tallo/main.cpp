@@ -70,8 +70,8 @@ int load(const char *path)
             value = v;
         }
         if (tallo_set_string(key.c_str(), value.c_str()) != 0) {
-            fprintf(stderr, "tallo: %s:%d: %s: %s\n", path ? path : "-", lineno,
-                    key.c_str(), tallo::last_error().c_str());
+            fprintf(stderr, "tallo: %s:%d: %s: %s\n", path ? path : "-", lineno, key.c_str(),
+                    tallo::last_error().c_str());
             status = 1;
             break;
         }

@@ -83,7 +83,8 @@ int main(int argc, char **argv)
         out << "    {" << unsigned(n.type) << ", " << unsigned(n.flags) << ", " << n.nvalues << ", "
             << n.nchildren << ", " << n.key_len << ", " << literal(n.key) << ", " << literal(n.def)
             << ", " << literal(n.target) << ", ";
-        out << (n.children ? "&nodes[" + std::to_string(n.children - base) + "]" : "nullptr") << ", ";
+        out << (n.children ? "&nodes[" + std::to_string(n.children - base) + "]" : "nullptr")
+            << ", ";
         out << (n.item ? "&nodes[" + std::to_string(n.item - base) + "]" : "nullptr") << ", ";
         out << (n.nvalues ? "values_" + std::to_string(i) : "nullptr") << ", ";
         out << number(n.min) << ", " << number(n.max) << "},\n";

@@ -62,10 +62,7 @@ struct blob_buf {
     void *buf;
 };
 
-static inline void *blob_data(const struct blob_attr *attr)
-{
-    return (void *)attr->data;
-}
+static inline void *blob_data(const struct blob_attr *attr) { return (void *)attr->data; }
 
 static inline unsigned int blob_id(const struct blob_attr *attr)
 {
@@ -122,15 +119,24 @@ static inline uint64_t blob_get_u64(const struct blob_attr *attr)
     return be64toh(v);
 }
 
-static inline int8_t blob_get_int8(const struct blob_attr *attr) { return (int8_t)blob_get_u8(attr); }
-static inline int16_t blob_get_int16(const struct blob_attr *attr) { return (int16_t)blob_get_u16(attr); }
-static inline int32_t blob_get_int32(const struct blob_attr *attr) { return (int32_t)blob_get_u32(attr); }
-static inline int64_t blob_get_int64(const struct blob_attr *attr) { return (int64_t)blob_get_u64(attr); }
-
-static inline const char *blob_get_string(const struct blob_attr *attr)
+static inline int8_t blob_get_int8(const struct blob_attr *attr)
 {
-    return attr->data;
+    return (int8_t)blob_get_u8(attr);
 }
+static inline int16_t blob_get_int16(const struct blob_attr *attr)
+{
+    return (int16_t)blob_get_u16(attr);
+}
+static inline int32_t blob_get_int32(const struct blob_attr *attr)
+{
+    return (int32_t)blob_get_u32(attr);
+}
+static inline int64_t blob_get_int64(const struct blob_attr *attr)
+{
+    return (int64_t)blob_get_u64(attr);
+}
+
+static inline const char *blob_get_string(const struct blob_attr *attr) { return attr->data; }
 
 static inline struct blob_attr *blob_next(const struct blob_attr *attr)
 {
@@ -157,8 +163,8 @@ struct blob_attr *blob_put_raw(struct blob_buf *buf, const void *ptr, unsigned i
  * exactly its width. */
 bool blob_check_type(const void *ptr, unsigned int len, int type);
 
-int blob_parse(struct blob_attr *attr, struct blob_attr **data,
-               const struct blob_attr_info *info, int max);
+int blob_parse(struct blob_attr *attr, struct blob_attr **data, const struct blob_attr_info *info,
+               int max);
 int blob_parse_untrusted(struct blob_attr *attr, size_t attr_len, struct blob_attr **data,
                          const struct blob_attr_info *info, int max);
 struct blob_attr *blob_memdup(struct blob_attr *attr);
@@ -198,17 +204,17 @@ static inline struct blob_attr *blob_put_u64(struct blob_buf *buf, int id, uint6
 
 /* Iterates over the attributes in rem bytes at attr, stopping at the first
  * one that is shorter than a header or runs past the end. */
-#define __blob_for_each_attr(pos, attr, rem)                                   \
-    for (pos = (struct blob_attr *)attr;                                       \
-         rem >= sizeof(struct blob_attr) && (blob_pad_len(pos) <= rem) &&     \
-         (blob_pad_len(pos) >= sizeof(struct blob_attr));                      \
+#define __blob_for_each_attr(pos, attr, rem)                                                       \
+    for (pos = (struct blob_attr *)attr;                                                           \
+         rem >= sizeof(struct blob_attr) && (blob_pad_len(pos) <= rem) &&                          \
+         (blob_pad_len(pos) >= sizeof(struct blob_attr));                                          \
          rem -= blob_pad_len(pos), pos = blob_next(pos))
 
-#define blob_for_each_attr(pos, attr, rem)                                     \
-    for (rem = attr ? blob_len(attr) : 0,                                      \
-        pos = (struct blob_attr *)(attr ? blob_data(attr) : NULL);             \
-         rem >= sizeof(struct blob_attr) && (blob_pad_len(pos) <= rem) &&     \
-         (blob_pad_len(pos) >= sizeof(struct blob_attr));                      \
+#define blob_for_each_attr(pos, attr, rem)                                                         \
+    for (rem = attr ? blob_len(attr) : 0,                                                          \
+        pos = (struct blob_attr *)(attr ? blob_data(attr) : NULL);                                 \
+         rem >= sizeof(struct blob_attr) && (blob_pad_len(pos) <= rem) &&                          \
+         (blob_pad_len(pos) >= sizeof(struct blob_attr));                                          \
          rem -= blob_pad_len(pos), pos = blob_next(pos))
 
 #endif

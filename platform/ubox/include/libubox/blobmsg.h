@@ -60,10 +60,7 @@ static inline const char *blobmsg_name(const struct blob_attr *attr)
     return (const char *)hdr->name;
 }
 
-static inline int blobmsg_type(const struct blob_attr *attr)
-{
-    return (int)blob_id(attr);
-}
+static inline int blobmsg_type(const struct blob_attr *attr) { return (int)blob_id(attr); }
 
 /* The value: after the name header for a named attribute, else right after
  * the blob header. */
@@ -90,10 +87,7 @@ static inline size_t blobmsg_data_len(const struct blob_attr *attr)
     return blob_len(attr) - (size_t)(end - start);
 }
 
-static inline size_t blobmsg_len(const struct blob_attr *attr)
-{
-    return blobmsg_data_len(attr);
-}
+static inline size_t blobmsg_len(const struct blob_attr *attr) { return blobmsg_data_len(attr); }
 
 /* True when the attribute is well formed: named exactly when name is set
  * (with its name inside the attribute and zero-terminated) and, for the
@@ -107,15 +101,15 @@ int blobmsg_check_array_len(const struct blob_attr *attr, int type, size_t len);
  * policy[i].name and has type policy[i].type (any type for UNSPEC); others
  * stay null.  Returns 0, or a negative value for empty input or a
  * malformed member (members found before it are kept). */
-int blobmsg_parse(const struct blobmsg_policy *policy, int policy_len,
-                  struct blob_attr **tb, void *data, unsigned int len);
-int blobmsg_parse_array(const struct blobmsg_policy *policy, int policy_len,
-                        struct blob_attr **tb, void *data, unsigned int len);
+int blobmsg_parse(const struct blobmsg_policy *policy, int policy_len, struct blob_attr **tb,
+                  void *data, unsigned int len);
+int blobmsg_parse_array(const struct blobmsg_policy *policy, int policy_len, struct blob_attr **tb,
+                        void *data, unsigned int len);
 
 /* Appends a named attribute of the type with len bytes of value.
  * Returns 0, or -1 when the buffer could not grow. */
-int blobmsg_add_field(struct blob_buf *buf, int type, const char *name,
-                      const void *data, unsigned int len);
+int blobmsg_add_field(struct blob_buf *buf, int type, const char *name, const void *data,
+                      unsigned int len);
 
 static inline int blobmsg_add_u8(struct blob_buf *buf, const char *name, uint8_t val)
 {
@@ -217,11 +211,11 @@ static inline char *blobmsg_get_string(struct blob_attr *attr)
     return (char *)blobmsg_data(attr);
 }
 
-#define blobmsg_for_each_attr(pos, attr, rem)                                  \
-    for (rem = attr ? blobmsg_data_len(attr) : 0,                              \
-        pos = (struct blob_attr *)(attr ? blobmsg_data(attr) : NULL);          \
-         rem >= sizeof(struct blob_attr) && (blob_pad_len(pos) <= rem) &&     \
-         (blob_pad_len(pos) >= sizeof(struct blob_attr));                      \
+#define blobmsg_for_each_attr(pos, attr, rem)                                                      \
+    for (rem = attr ? blobmsg_data_len(attr) : 0,                                                  \
+        pos = (struct blob_attr *)(attr ? blobmsg_data(attr) : NULL);                              \
+         rem >= sizeof(struct blob_attr) && (blob_pad_len(pos) <= rem) &&                          \
+         (blob_pad_len(pos) >= sizeof(struct blob_attr));                                          \
          rem -= blob_pad_len(pos), pos = blob_next(pos))
 
 #endif
