@@ -1,6 +1,7 @@
-/* Help for editing sessions and shells: what a copy has changed, what the
- * schema says of a path, and what may come next in a path or a value.
- * Nothing here reads or writes a file, and nothing prints a private value. */
+/* Queries over a loaded copy for sessions and the shell: the difference
+ * against the copy as it was kept, the schema's facts of one path, and the
+ * words that may follow a partial path or value.  No file I/O here; values
+ * of private keys stay masked in every answer. */
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>

@@ -1,5 +1,5 @@
-// What a copy has changed, what the schema says of a path, and what the
-// shell's completion is offered.
+// The store's session queries: the difference against the kept copy, the
+// schema facts of a path, and completion candidates.
 #include <string>
 #include <vector>
 
@@ -178,7 +178,8 @@ TEST_F(StoreTest, CompletionOffersPathsAndAllowedValuesOnly)
     EXPECT_EQ(words(config_complete(c.get(), "system.flags.0", "")), (strings{"a", "b"}));
     EXPECT_EQ(words(config_complete(c.get(), "network.interface.new.peer", "l")),
               (strings{"lan", "lab"}));
-    // What a leaf holds is never offered, private or not.
+    // Candidates come from the schema alone: a leaf's stored value, private
+    // or public, is not among them.
     EXPECT_EQ(words(config_complete(c.get(), "system.secret", "")), strings{});
     EXPECT_EQ(words(config_complete(c.get(), "system.servers.0", "")), strings{});
     EXPECT_EQ(words(config_complete(c.get(), "system.nothere", "")), strings{});
