@@ -107,4 +107,14 @@ config_node *network_config(network_node *node);
 #ifdef __cplusplus
 }
 #endif
+
+#ifdef __cplusplus
+#include <memory>
+/* RAII owner of a model; it must go before the configuration it was built
+ * from. */
+struct network_deleter {
+    void operator()(network_t *m) const noexcept { network_free(m); }
+};
+using unique_network = std::unique_ptr<network_t, network_deleter>;
+#endif
 #endif

@@ -22,11 +22,6 @@ constexpr const char *sniffer_path = "/var/run/hostnamesniffer.cfg";
 constexpr const char *web_filter_id_path = "/etc/config/web-filter-id";
 constexpr size_t web_filter_id_length = 16;
 
-struct model_deleter {
-    void operator()(network_t *m) const noexcept { network_free(m); }
-};
-using unique_model = std::unique_ptr<network_t, model_deleter>;
-
 void write_dns_options(std::FILE *out, config_node *dns)
 {
     if (!config_get_bool(dns, "cache_negative_responses"))
@@ -183,7 +178,7 @@ extern "C" int map_dnsmasq(config_t *config, int, char **)
     write_allowlist(out.file, dns);
     write_host_records(out.file, dns);
 
-    unique_model model(network_load(config));
+    unique_network model(network_load(config));
     for (network_node *n = network_first_type(model.get(), NETWORK_NODE_INTERFACE); n;
          n = network_next_type(model.get(), n, NETWORK_NODE_INTERFACE))
         write_dnsmasq_interface(out, n);

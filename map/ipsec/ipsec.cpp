@@ -69,9 +69,6 @@ bool write_tree_file(tunnel &t, const std::string &path, std::string_view data, 
 
 namespace {
 
-struct model_deleter {
-    void operator()(network_t *m) const noexcept { network_free(m); }
-};
 struct entries_deleter {
     void operator()(tallo_entry **e) const noexcept { tallo_entries_free(e); }
 };
@@ -302,7 +299,7 @@ extern "C" char *ipsec_endpoint_identity(config_node *side)
 extern "C" int map_ipsec(config_t *config, int, char **)
 {
     log_init("config map ipsec", 0, 1);
-    std::unique_ptr<network_t, model_deleter> model(network_load(config));
+    unique_network model(network_load(config));
 
     if (config_object_has_key(config, "system", "fips") && config_get_bool(config, "system.fips"))
         return 0;

@@ -102,7 +102,8 @@ int query_device(config_t *config, network_t *model, int argc, char **argv)
 
 extern "C" int map_network(config_t *config, int argc, char **argv)
 {
-    network_t *model = network_load(config);
+    unique_network owner(network_load(config));
+    network_t *model = owner.get();
     log_init("config map network", 0, 1);
 
     for (int i = 0; i < argc; i++) {
@@ -133,7 +134,7 @@ extern "C" int map_network(config_t *config, int argc, char **argv)
         // Side files that could not be written were logged as they failed.
         side_files = !run.side_file_failed;
     }
-    network_free(model);
+    owner.reset();
 
     if (!written)
         return 1;

@@ -17,11 +17,6 @@
 
 namespace {
 
-struct model_deleter {
-    void operator()(network_t *m) const noexcept { network_free(m); }
-};
-using unique_model = std::unique_ptr<network_t, model_deleter>;
-
 unique_config load_file(const std::string &path)
 {
     config_file_record files{};
@@ -62,7 +57,7 @@ protected:
     }
     config_node *cfg(const char *path) { return config_lookup(config.get(), path); }
     unique_config config;
-    unique_model model;
+    unique_network model;
 };
 
 TEST_F(Office, ExampleHasEveryKindAndType)
@@ -193,7 +188,7 @@ TEST(Model, ChildrenInOrderAndWalksStayInTheirSubtree)
         "interface": {"a": {"device": "/network/device/eth0"}, "b": {"device": "/network/device/eth1"},
                       "c": {"device": "/network/device/eth0"}, "d": {}}}})");
     ASSERT_TRUE(c);
-    unique_model m(network_load(c.get()));
+    unique_network m(network_load(c.get()));
     ASSERT_TRUE(m);
     std::vector<std::string> top;
     for (network_node *n = network_first(m.get()); n; n = network_next_child(n))
@@ -216,7 +211,7 @@ TEST(Model, LongNamesAreShortenedAndStayDistinct)
         "vlan": {"v": {"device": "/network/bridge/office_floor_one", "vid": 4000}},
         "bridge": {"office_floor_one": {}}}})");
     ASSERT_TRUE(c);
-    unique_model m(network_load(c.get()));
+    unique_network m(network_load(c.get()));
     std::set<std::string> seen;
     for (network_node *n = network_first_type(m.get(), NETWORK_NODE_DEVICE); n;
          n = network_next_type(m.get(), n, NETWORK_NODE_DEVICE)) {
@@ -239,7 +234,7 @@ TEST(Model, DanglingDeviceReferences)
         "vlan": {"v": {"device": "/network/device/nope", "vid": 5}},
         "interface": {"x": {"device": "/network/vlan/v"}, "y": {"device": "garbage"}}}})");
     ASSERT_TRUE(c);
-    unique_model m(network_load(c.get()));
+    unique_network m(network_load(c.get()));
     EXPECT_EQ(network_first_type(m.get(), NETWORK_NODE_DEVICE), nullptr);
     EXPECT_EQ(names(m.get(), NETWORK_NODE_INTERFACE), (std::vector<std::string>{"x", "y"}));
     EXPECT_EQ(network_load(nullptr), nullptr);
