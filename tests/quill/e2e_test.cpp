@@ -94,8 +94,8 @@ TEST(StoreEndToEnd, SizeLimitAndMemory)
               std::string::npos)
         << r.err;
 
-#ifdef UNDER_EMULATOR
-    GTEST_SKIP() << "an address-space limit binds the emulator, not the program alone";
+#ifdef NO_ADDRESS_LIMIT
+    GTEST_SKIP() << NO_ADDRESS_LIMIT;
 #endif
     /* Within the limit, but more nodes than the memory at hand holds: a
      * refused load with a message, not an abort. */
