@@ -51,25 +51,6 @@ bool read_full(int fd, uint8_t *buf, size_t n)
     return true;
 }
 
-// Writes all n bytes.  False when a write fails or writes nothing.
-bool write_full(int fd, const uint8_t *buf, size_t n)
-{
-    while (n > 0) {
-        ssize_t put = write(fd, buf, n);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put < 0)
-            return false;
-        if (put == 0) {
-            errno = EIO;
-            return false;
-        }
-        buf += put;
-        n -= static_cast<size_t>(put);
-    }
-    return true;
-}
-
 uint32_t raw_length(const blob_attr *attr)
 {
     uint32_t word;
@@ -148,8 +129,7 @@ int serve_frame(uint8_t *frame, size_t length, int out_fd)
         return 255;
     }
 
-    if (!write_full(out_fd, reinterpret_cast<const uint8_t *>(reply.buf.head),
-                    blob_raw_len(reply.buf.head))) {
+    if (!fd_write_all(out_fd, reply.buf.head, blob_raw_len(reply.buf.head))) {
         std::fprintf(stderr, "config server: write failed: %s\n", std::strerror(errno));
         return 255;
     }

@@ -59,6 +59,10 @@ int file_replace(int sync, const char *tmp, const char *final, int flags);
  * followed.  1 when nothing is left under the name (also when there was
  * nothing), 0 when something could not be removed (errno tells why). */
 int file_remove_tree(const char *path);
+/* Writes all size bytes of data to the descriptor, again after an
+ * interruption or a short write.  1 on success; 0 when a write fails, errno
+ * telling why (EIO when the descriptor took no byte). */
+int fd_write_all(int fd, const void *data, size_t size);
 
 /* ---- generated files ---------------------------------------------------
  * Every file a generator writes is opened and finished here, so that its

@@ -77,6 +77,25 @@ char *file_read(const char *path)
     return strdup(data.c_str());
 }
 
+int fd_write_all(int fd, const void *data, size_t size)
+{
+    const char *at = static_cast<const char *>(data);
+    while (size > 0) {
+        ssize_t n = write(fd, at, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return 0;
+        if (n == 0) {
+            errno = EIO;
+            return 0;
+        }
+        at += n;
+        size -= static_cast<size_t>(n);
+    }
+    return 1;
+}
+
 int file_write(const char *path, const char *text)
 {
     if (!path)

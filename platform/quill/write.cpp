@@ -251,20 +251,6 @@ int take_lock(const std::string &file)
     return fd;
 }
 
-bool write_all(int fd, const std::string &text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += size_t(n);
-    }
-    return true;
-}
-
 /* Temporary files of commits that were killed half way.  Called with the
  * lock held, so no other commit of this file is writing one now. */
 void remove_stale(const std::string &dir, const std::string &base)
@@ -304,7 +290,7 @@ bool replace_file(const std::string &file, const std::string &text, const struct
         step = "set the owner of";
     else if (fchmod(fd, old ? old->st_mode & 07777 : 0600) != 0)
         step = "set the mode of";
-    else if (!write_all(fd, text))
+    else if (!fd_write_all(fd, text.data(), text.size()))
         step = "write";
     else if (fsync(fd) != 0)
         step = "flush";

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -236,6 +237,38 @@ TEST(Files, FinishReportsAFullDevice)
     EXPECT_EQ(file_finish(f, 1), 0);
     EXPECT_EQ(errno, ENOSPC);
     EXPECT_EQ(file_finish(nullptr, 0), 0);
+}
+
+TEST(Files, DescriptorWriteAll)
+{
+    // More than a pipe holds arrives whole while the reader drains it.
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    std::string sent(1 << 20, 'x');
+    for (size_t i = 0; i < sent.size(); i += 4096)
+        sent[i] = static_cast<char>('a' + i / 4096 % 26);
+    std::string got;
+    std::thread reader([&] {
+        char buf[8192];
+        ssize_t n;
+        while ((n = read(p[0], buf, sizeof buf)) > 0)
+            got.append(buf, static_cast<size_t>(n));
+    });
+    EXPECT_EQ(fd_write_all(p[1], sent.data(), sent.size()), 1);
+    close(p[1]);
+    reader.join();
+    close(p[0]);
+    EXPECT_TRUE(got == sent) << got.size() << " bytes arrived";
+
+    // A failed write reports why.
+    unique_fd full(open("/dev/full", O_WRONLY));
+    ASSERT_TRUE(full);
+    errno = 0;
+    EXPECT_EQ(fd_write_all(full.get(), "x", 1), 0);
+    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_EQ(fd_write_all(full.get(), "", 0), 1);
+    EXPECT_EQ(fd_write_all(-1, "x", 1), 0);
+    EXPECT_EQ(errno, EBADF);
 }
 
 TEST(Files, CreateRefusesWhatIsNotARegularFile)

@@ -12,20 +12,6 @@ namespace proto {
 
 namespace {
 
-bool write_all(int fd, const char *data, size_t size)
-{
-    while (size > 0) {
-        ssize_t n = write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 ssize_t read_some(int fd, char *buf, size_t size)
 {
     ssize_t n;
@@ -43,7 +29,7 @@ bool copy_file(const std::string &path, int fd)
     char buf[4096];
     ssize_t n;
     while (in && (n = read_some(in.get(), buf, sizeof buf)) > 0)
-        if (!write_all(fd, buf, static_cast<size_t>(n)))
+        if (!fd_write_all(fd, buf, static_cast<size_t>(n)))
             return false;
     return true;
 }
