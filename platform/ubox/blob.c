@@ -244,8 +244,7 @@ int blob_parse_untrusted(struct blob_attr *attr, size_t attr_len, struct blob_at
 
     memset(data, 0, sizeof(struct blob_attr *) * (size_t)max);
     rem = blob_len(attr);
-    __blob_for_each_attr(pos, blob_data(attr), rem)
-    {
+    __blob_for_each_attr(pos, blob_data(attr), rem) {
         if (blob_parse_attr(pos, rem, data, info, max))
             found++;
     }

@@ -87,8 +87,7 @@ int blobmsg_check_array_len(const struct blob_attr *attr, int type, size_t blob_
         return -1;
     }
 
-    blobmsg_for_each_attr(cur, attr, rem)
-    {
+    blobmsg_for_each_attr(cur, attr, rem) {
         if (type != BLOBMSG_TYPE_UNSPEC && blobmsg_type(cur) != type)
             return -1;
         if (!blobmsg_check_attr_len(cur, name, rem))
@@ -114,8 +113,7 @@ int blobmsg_parse_array(const struct blobmsg_policy *policy, int policy_len, str
     if (!data || !len)
         return -EINVAL;
 
-    __blob_for_each_attr(attr, data, rem)
-    {
+    __blob_for_each_attr(attr, data, rem) {
         if (i >= policy_len)
             break;
         if (policy[i].type != BLOBMSG_TYPE_UNSPEC &&
@@ -141,8 +139,7 @@ int blobmsg_parse(const struct blobmsg_policy *policy, int policy_len, struct bl
     if (!data || !len)
         return -EINVAL;
 
-    __blob_for_each_attr(attr, data, rem)
-    {
+    __blob_for_each_attr(attr, data, rem) {
         for (i = 0; i < policy_len; i++) {
             if (!policy[i].name)
                 continue;
