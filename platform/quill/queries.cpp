@@ -143,11 +143,6 @@ char *new_text(std::string &text)
     return strdup(text.c_str());
 }
 
-bool starts_with(std::string_view text, std::string_view prefix)
-{
-    return text.substr(0, prefix.size()) == prefix;
-}
-
 /* Keys of the members that exist in the container at path below node. */
 sl_list *existing_keys(sl_list *list, config_node *node, std::string_view path,
                        std::string_view stem, const std::string &prefix, const char *suffix)
@@ -157,7 +152,7 @@ sl_list *existing_keys(sl_list *list, config_node *node, std::string_view path,
     if (walk(node, path, WALK_READ, container, failed) != WALK_FOUND || !is_container(container))
         return list;
     for (const config_node *c : container->children)
-        if (!c->implicit && starts_with(c->key, stem))
+        if (!c->implicit && std::string_view(c->key).starts_with(stem))
             list = sl_append(list, (prefix + c->key + suffix).c_str());
     return list;
 }
@@ -230,11 +225,11 @@ sl_list *config_complete(config_node *node, const char *path, const char *value)
             return list;
         if (s->type == SCHEMA_ENUM) {
             for (uint16_t i = 0; i < s->nvalues; i++)
-                if (starts_with(s->values[i], value))
+                if (std::string_view(s->values[i]).starts_with(value))
                     list = sl_append(list, s->values[i]);
         } else if (s->type == SCHEMA_BOOLEAN) {
             for (const char *b : {"true", "false"})
-                if (starts_with(b, value))
+                if (std::string_view(b).starts_with(value))
                     list = sl_append(list, b);
         } else if (s->type == SCHEMA_REFERENCE) {
             list = existing_keys(list, &node->h->root, s->target, value, "", "");
@@ -251,7 +246,7 @@ sl_list *config_complete(config_node *node, const char *path, const char *value)
     if (s->type == SCHEMA_OBJECT) {
         for (uint16_t i = 0; i < s->nchildren; i++) {
             const schema_node *m = &s->children[i];
-            if (starts_with(m->key, stem))
+            if (std::string_view(m->key).starts_with(stem))
                 list = sl_append(list,
                                  (prefix + m->key + (schema_is_container(m) ? "." : "")).c_str());
         }

@@ -3,12 +3,15 @@
 #include <sstream>
 #include <vector>
 
+#include "nsrun.h"
 #include "openvpn_check.h"
 #include "uci_check.h"
 
 namespace payload {
 
 namespace {
+
+using nsrun::lines_of;
 
 bool starts_with(const std::string &s, const std::string &prefix)
 {
@@ -19,15 +22,6 @@ bool ends_with(const std::string &s, const std::string &suffix)
 {
     return s.size() >= suffix.size() &&
            s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-std::vector<std::string> lines_of(const std::string &text)
-{
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
 }
 
 bool blank(char c) { return c == ' ' || c == '\t'; }

@@ -9,6 +9,8 @@ namespace ike_check {
 
 namespace {
 
+using nsrun::lines_of;
+
 const std::string dir = "/run/ike-check";
 const std::string tree_root = "/var/run/ipsec.d";
 
@@ -62,15 +64,6 @@ ipsec statusall >$I/statusall 2>&1
 bool starts_with(const std::string &s, const std::string &prefix)
 {
     return s.compare(0, prefix.size(), prefix) == 0;
-}
-
-std::vector<std::string> lines_of(const std::string &text)
-{
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
 }
 
 // Connections the daemon should end up with: those of the file and of the

@@ -259,6 +259,15 @@ Result run(const Spec &spec)
     return r;
 }
 
+std::vector<std::string> lines_of(const std::string &text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
+}
+
 std::string json_string(const std::string &text)
 {
     std::string out = "\"";

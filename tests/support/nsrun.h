@@ -76,4 +76,8 @@ std::string config_file();
 // (certificates and keys span lines).
 std::string json_string(const std::string &text);
 
+// The lines of a program's output or a generated file, without their line
+// feeds; a last line without one counts too.
+std::vector<std::string> lines_of(const std::string &text);
+
 }  // namespace nsrun
